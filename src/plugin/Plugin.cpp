@@ -1,0 +1,156 @@
+#include <plugin/Plugin.hpp>
+
+#include <audio/HorizontalExclusionManager.hpp>
+#include <audio/VerticalVolumeManager.hpp>
+#include <canvas/CanvasManager.hpp>
+#include <canvas/SceneLinker.hpp>
+#include <docks/MainDock.hpp>
+#include <docks/MessageBoxes.hpp>
+#include <hotkeys/HotkeyManager.hpp>
+#include <output/VerticalOutput.hpp>
+#include <plugin/ConfigRecord.hpp>
+#include <plugin/Module.hpp>
+
+#include <QDockWidget>
+#include <QMainWindow>
+
+QPointer<MainDock> Plugin::mainDockWidget;
+OutputDock *Plugin::outputDock = nullptr;
+obs_data_t *Plugin::collectionCache = nullptr;
+bool Plugin::collectionLoaded = false;
+bool Plugin::exiting = false;
+bool Plugin::projectorsClosed = false;
+
+namespace {
+bool frontendTranslate(const char *key, const char **out)
+{
+	return lookupModuleString(key, out);
+}
+} // namespace
+
+bool Plugin::load()
+{
+	loadConfig();
+	CanvasManager::instance();
+	VerticalOutput::instance();
+	VerticalVolumeManager::instance()->setUp();
+	HorizontalExclusionManager::instance()->setUp();
+
+	obs_frontend_push_ui_translation(frontendTranslate);
+
+	auto *dock = new MainDock();
+	mainDockWidget = dock;
+	outputDock = dock->outputDock();
+
+	if (!obs_frontend_add_dock_by_id("stilwane_main", translate("Dock.Main").toUtf8().constData(), dock)) {
+		if (mainDockWidget)
+			delete mainDockWidget.data();
+		mainDockWidget = nullptr;
+		outputDock = nullptr;
+		VerticalVolumeManager::instance()->tearDown();
+		HorizontalExclusionManager::instance()->shutdown();
+		obs_frontend_pop_ui_translation();
+		return false;
+	}
+
+	HotkeyManager::instance()->registerHotkeys(outputDock);
+	SceneLinker::instance()->start();
+	obs_frontend_pop_ui_translation();
+
+	obs_frontend_add_tools_menu_item(translate("Menu.Settings").toUtf8().constData(), openSettings, nullptr);
+	obs_frontend_add_tools_menu_item(translate("Menu.Projector").toUtf8().constData(), openProjector, nullptr);
+
+	obs_frontend_add_event_callback(onFrontendEvent, nullptr);
+	obs_frontend_add_save_callback(onFrontendSave, nullptr);
+
+	stilwaneLog(LOG_INFO, "plugin loaded successfully (version %s)", STILWANE_VERSION);
+	return true;
+}
+
+void Plugin::unload()
+{
+	HorizontalExclusionManager::instance()->shutdown();
+	closeProjectorsOnce();
+	SceneLinker::instance()->stop();
+	HotkeyManager::instance()->unregisterAll(false);
+	VerticalOutput::instance()->stopAll();
+	VerticalVolumeManager::instance()->tearDown();
+	VerticalVolumeManager::instance()->releaseData();
+	CanvasManager::instance()->releaseCanvas();
+	CanvasManager::instance()->dropRemovedRetiredCanvases();
+	releaseCollectionCache();
+	obs_frontend_remove_save_callback(onFrontendSave, nullptr);
+	obs_frontend_remove_event_callback(onFrontendEvent, nullptr);
+	stilwaneLog(LOG_INFO, "plugin unloaded");
+}
+
+void Plugin::releaseCollectionCache()
+{
+	obs_data_release(collectionCache);
+	collectionCache = nullptr;
+}
+
+void Plugin::fillCollectionObject(obs_data_t *data)
+{
+	CanvasManager::instance()->saveToCollection(data);
+	VerticalVolumeManager::instance()->saveToCollection(data);
+	HorizontalExclusionManager::instance()->saveToCollection(data);
+}
+
+void Plugin::canvasReadySequence()
+{
+	CanvasManager::instance()->ensureCanvas();
+	VerticalVolumeManager::instance()->restore();
+	HorizontalExclusionManager::instance()->start();
+	CanvasManager::instance()->setStudioMode(obs_frontend_preview_program_mode_active());
+	SceneLinker::instance()->resume();
+	HotkeyManager::instance()->registerSceneHotkeys();
+}
+
+// Projector windows are not built yet, so none is open: only the flag is set, and the remembered
+// list stays as the user left it.
+void Plugin::closeProjectorsOnce()
+{
+	if (projectorsClosed)
+		return;
+	projectorsClosed = true;
+}
+
+void Plugin::placeMainDockFirstRun()
+{
+	auto *window = static_cast<QMainWindow *>(obs_frontend_get_main_window());
+	if (config().mainDockShown || !mainDockWidget || !window)
+		return;
+	QDockWidget *wrapper = nullptr;
+	for (QWidget *w = mainDockWidget->parentWidget(); w && !wrapper; w = w->parentWidget())
+		wrapper = qobject_cast<QDockWidget *>(w);
+	if (!wrapper)
+		return;
+	wrapper->setFloating(false);
+	window->addDockWidget(Qt::RightDockWidgetArea, wrapper);
+	wrapper->setVisible(true);
+	wrapper->raise();
+	window->resizeDocks({wrapper}, {300}, Qt::Horizontal);
+	config().mainDockShown = true;
+	saveConfig();
+}
+
+void Plugin::openSettings(void *)
+{
+	auto *window = static_cast<QWidget *>(obs_frontend_get_main_window());
+	QString text = translate("Settings.Unavailable").arg(QString::fromStdString(configFilePath()));
+	showMessage(window, MessageKind::Information, translate("Settings.Title"), text);
+}
+
+void Plugin::openProjector(void *)
+{
+	if (exiting || projectorsClosed)
+		return;
+	auto *window = static_cast<QWidget *>(obs_frontend_get_main_window());
+	showMessage(window, MessageKind::Information, translate("Projector.Title"), translate("Projector.Unavailable"));
+}
+
+MainDock *Plugin::mainDock()
+{
+	return mainDockWidget.data();
+}
