@@ -30,6 +30,9 @@ bool frontendTranslate(const char *key, const char **out)
 
 bool Plugin::load()
 {
+	exiting = false;
+	projectorsClosed = false;
+	collectionLoaded = false;
 	loadConfig();
 	CanvasManager::instance();
 	VerticalOutput::instance();
