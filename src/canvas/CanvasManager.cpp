@@ -163,12 +163,36 @@ void CanvasManager::releaseCanvas()
 	releaseTransitions();
 
 	if (canvasRef) {
+		bool dropped = obs_canvas_removed(canvasRef);
+		if (dropped)
+			removeScenesOf(canvasRef);
 		obs_canvas_release(canvasRef);
 		canvasRef = nullptr;
+		// Let libobs destroy the scenes now: OBS frees its sources right after clearing a
+		// collection, and scene items destroyed later would release sources already freed.
+		if (dropped)
+			obs_wait_for_destroy_queue();
 	}
 	emitCanvasStateSignals();
 	emit transitionsChanged();
 	emit transitionSettingsChanged();
+}
+
+// OBS has dropped the canvas (its collection is being cleared or OBS is exiting) and the collection is
+// already saved: its scenes go the way of the main scenes, so that nothing they hold outlives OBS's
+// sources.
+void CanvasManager::removeScenesOf(obs_canvas_t *canvas)
+{
+	std::vector<OBSSource> doomed;
+	obs_canvas_enum_scenes(
+		canvas,
+		[](void *param, obs_source_t *source) {
+			static_cast<std::vector<OBSSource> *>(param)->emplace_back(source);
+			return true;
+		},
+		&doomed);
+	for (OBSSource &scene : doomed)
+		obs_source_remove(scene);
 }
 
 bool CanvasManager::resizeCanvas(uint32_t width, uint32_t height)

@@ -166,6 +166,7 @@ private:
 	bool isVerticalScene(obs_source_t *scene) const;
 	void emitCanvasStateSignals();
 	void attachTransitionToCanvas();
+	void removeScenesOf(obs_canvas_t *canvas);
 	void eraseStaleSceneOverrides();
 
 	// Transitions

@@ -61,23 +61,15 @@ void SelfTest::run()
 	     obs_source_get_name(mainScene), obs_source_get_width(mainScene), obs_source_get_height(mainScene),
 	     manager->canvasWidth(), manager->canvasHeight(), (void *)obs_canvas_get_video(manager->canvas()));
 
-	const std::pair<LayoutTemplate, const char *> plan[] = {{LayoutTemplate::CenterCrop, "selftest-crop"},
-								{LayoutTemplate::FitWidth, "selftest-fit"},
-								{LayoutTemplate::Stacked, "selftest-stacked"},
-								{LayoutTemplate::Thirds, "selftest-thirds"}};
-	for (const auto &[layout, name] : plan) {
+	const std::pair<TemplateKind, const char *> plan[] = {{TemplateKind::CenterCrop, "selftest-crop"},
+							      {TemplateKind::FitWidth, "selftest-fit"},
+							      {TemplateKind::Stacked, "selftest-stacked"},
+							      {TemplateKind::Thirds, "selftest-thirds"}};
+	for (const auto &[kind, name] : plan) {
 		if (manager->sceneNameExists(name))
 			continue;
-		GenerateRequest request;
-		request.mainScene = mainScene;
-		request.layout = layout;
-		request.sceneName = name;
-		request.link = true;
-		request.middleSource = color;
-		request.bottomSource = color;
-		QString error;
-		QString uuid = generateVerticalScene(request, &error);
-		OBSSourceAutoRelease scene = uuid.isEmpty() ? nullptr : manager->findSceneByUuid(uuid);
+		OBSSourceAutoRelease scene =
+			generateVerticalScene(mainScene, kind, ExtraSources{color, color}, name, true);
 		if (!scene) {
 			blog(LOG_WARNING, "[stilwane][selftest] generate failed for %s", name);
 			continue;
