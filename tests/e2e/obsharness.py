@@ -1,0 +1,915 @@
+"""Runs the real OBS Studio headless with (or without) the built Stilwane module, for end-to-end tests
+and for scripts/run-obs.
+
+One Session owns a throwaway HOME, an X server and a loopback-only network namespace; OBS can be
+started in it several times (same HOME), driven through obs-websocket and stopped with SIGINT.
+
+Every process started here runs in its own process group and is killed on every exit path: the
+context managers, atexit, SIGTERM/SIGINT/SIGHUP handlers (ctest sends SIGTERM on a timeout when
+TIMEOUT_SIGNAL_NAME is set) and, for a SIGKILL that nothing can catch, the kernel's parent-death
+signal.
+
+Environment:
+  STILWANE_MODULE  path of the built stilwane.so (required when the module is installed)
+  STILWANE_DATA    the repository's data/ folder (optional)
+  STILWANE_KEEP    non-empty: keep the throwaway HOME after the run and print its path
+"""
+
+import atexit
+import ctypes
+import glob
+import itertools
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+MODULE_NAME = "stilwane"
+CANVAS_NAME = "Stilwane Vertical"
+LOADED_RE = r"\[stilwane\] plugin loaded successfully \(version ([0-9.]+)\)"
+CANVAS_READY_RE = r"\[stilwane\] vertical canvas ready: ([0-9a-fA-F-]{36}) \((\d+)x(\d+)\)"
+UNLOADED_RE = r"\[stilwane\] plugin unloaded"
+STARTUP_COMPLETE_RE = r"==== Startup complete ="
+LEAKS_RE = r"Number of memory leaks: (\d+)"
+CONFIG_KEYS = (
+    "width height mix_audio server key encoder video_bitrate audio_bitrate audio_track auto_start "
+    "recording_directory recording_format recording_follow_main replay_seconds replay_follow_main "
+    "replay_save_with_main link_scenes match_main_transition transition_ms restore_projectors "
+    "projectors docks_shown main_dock_shown main_dock_collapsed main_dock_tab show_guides "
+    "show_phone_ui guide_preset guide_top guide_bottom guide_left guide_right hotkeys"
+).split()
+COLLECTION_KEYS = (
+    "canvas_uuid width height current_scene preview_scene vertical_transitions selected_transition "
+    "transition_duration scene_order"
+).split()
+
+
+class HarnessError(AssertionError):
+    """A failure of OBS or of its surroundings; an AssertionError so unittest reports a failure."""
+
+
+def _say(msg):
+    sys.stderr.write("obsharness: %s\n" % msg)
+    sys.stderr.flush()
+
+
+# ---------------------------------------------------------------------------------------------
+# Cleanup on every exit path
+
+_live = []  # objects with a kill() method, killed in reverse order
+_live_lock = threading.RLock()
+_handlers_installed = False
+
+
+def _register(obj):
+    _install_handlers()
+    with _live_lock:
+        _live.append(obj)
+
+
+def _unregister(obj):
+    with _live_lock:
+        if obj in _live:
+            _live.remove(obj)
+
+
+def kill_everything():
+    """Kills every process and removes every directory this module still owns."""
+    with _live_lock:
+        items = list(reversed(_live))
+        _live.clear()
+    for obj in items:
+        try:
+            obj.kill()
+        except Exception as exc:  # cleanup must go on with the others
+            _say("cleanup of %r failed: %s" % (obj, exc))
+
+
+def _on_signal(signum, frame):
+    _say("received signal %d; killing OBS, Xvfb and helpers" % signum)
+    # A test stuck in OBS is what a timeout usually means: its log tail is the best clue.
+    with _live_lock:
+        runs = [o for o in _live if isinstance(o, ObsRun)]
+    for run in runs:
+        try:
+            sys.stderr.write(run.describe())
+        except Exception:
+            pass
+    kill_everything()
+    sys.stderr.flush()
+    sys.stdout.flush()
+    # Not sys.exit: unittest would catch SystemExit as a test error and carry on.
+    os._exit(128 + signum)
+
+
+def _install_handlers():
+    global _handlers_installed
+    if _handlers_installed or threading.current_thread() is not threading.main_thread():
+        return
+    _handlers_installed = True
+    atexit.register(kill_everything)
+    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(sig, _on_signal)
+
+
+_libc = ctypes.CDLL(None, use_errno=True)
+_PR_SET_PDEATHSIG = 1
+
+
+def _child_setup(death_signal):
+    """Runs in the child between fork and exec: a new process group, and death with the parent.
+
+    The parent-death signal outlives exec (OBS is not set-uid), so even a SIGKILL of the test
+    process takes OBS and Xvfb with it.
+    """
+
+    def setup():
+        os.setpgid(0, 0)
+        _libc.prctl(_PR_SET_PDEATHSIG, int(death_signal), 0, 0, 0)
+        if os.getppid() == 1:  # the parent already died
+            os.kill(os.getpid(), death_signal)
+
+    return setup
+
+
+def _spawn(args, death_signal=signal.SIGKILL, **kw):
+    # preexec_fn: the parent-death signal fires when the spawning *thread* ends, so spawn only
+    # from the main thread.
+    return subprocess.Popen(args, preexec_fn=_child_setup(death_signal), close_fds=True, **kw)
+
+
+def _kill_group(proc, sig=signal.SIGKILL):
+    try:
+        os.killpg(proc.pid, sig)
+    except (ProcessLookupError, PermissionError):
+        pass
+
+
+# ---------------------------------------------------------------------------------------------
+# X server
+
+
+class Xvfb:
+    """An Xvfb on a free display number, chosen by the server itself (-displayfd)."""
+
+    def __init__(self, size="1920x1080x24", timeout=20):
+        self.proc = None
+        rfd, wfd = os.pipe()
+        try:
+            self.proc = _spawn(
+                ["Xvfb", "-displayfd", str(wfd), "-screen", "0", size, "-nolisten", "tcp", "-noreset"],
+                death_signal=signal.SIGTERM,
+                pass_fds=(wfd,),
+                stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL,
+            )
+        finally:
+            os.close(wfd)
+        _register(self)
+        try:
+            number = self._read_display(rfd, timeout)
+        finally:
+            os.close(rfd)
+        self.display = ":%s" % number
+
+    def _read_display(self, rfd, timeout):
+        data = b""
+        deadline = time.monotonic() + timeout
+        os.set_blocking(rfd, False)
+        while not data.endswith(b"\n"):
+            if self.proc.poll() is not None:
+                raise HarnessError("Xvfb exited with %s before naming its display" % self.proc.returncode)
+            if time.monotonic() > deadline:
+                self.kill()
+                raise HarnessError("Xvfb named no display within %d s" % timeout)
+            try:
+                chunk = os.read(rfd, 64)
+            except BlockingIOError:
+                time.sleep(0.05)
+                continue
+            if not chunk:
+                time.sleep(0.05)
+            data += chunk
+        return data.decode().strip()
+
+    def kill(self):
+        _unregister(self)
+        if self.proc and self.proc.poll() is None:
+            _kill_group(self.proc, signal.SIGTERM)
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                _kill_group(self.proc)
+                self.proc.wait(5)
+
+
+# ---------------------------------------------------------------------------------------------
+# Network namespace
+
+
+class NetNamespace:
+    """A loopback-only network namespace held open by a sleeping process.
+
+    OBS joins it with nsenter (which execs, so the PID we hold is OBS's own); receivers can be
+    started in it before OBS and outlive an OBS restart; this process reaches servers inside it
+    through sockets created on a helper thread that entered the namespace (the network namespace
+    is per thread).
+    """
+
+    def __init__(self):
+        self.proc = _spawn(
+            ["unshare", "--net", "sh", "-c", "ip link set lo up && echo ready && exec sleep 2147483647"],
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+        )
+        _register(self)
+        line = self.proc.stdout.readline()
+        self.proc.stdout.close()
+        if line.strip() != b"ready":
+            self.proc.wait(5)
+            err = self.proc.stderr.read().decode(errors="replace")
+            self.proc.stderr.close()
+            self.kill()
+            raise HarnessError("could not create a network namespace: %s" % err.strip())
+        self.proc.stderr.close()
+        self.path = "/proc/%d/ns/net" % self.proc.pid
+
+    def prefix(self):
+        """Command prefix that runs a program inside the namespace (exec, no extra process)."""
+        return ["nsenter", "--net=%s" % self.path]
+
+    def _in_namespace(self, fn):
+        result = {}
+
+        def body():
+            try:
+                fd = os.open(self.path, os.O_RDONLY)
+                try:
+                    os.setns(fd, os.CLONE_NEWNET)
+                finally:
+                    os.close(fd)
+                result["value"] = fn()
+            except BaseException as exc:
+                result["error"] = exc
+
+        t = threading.Thread(target=body, daemon=True)
+        t.start()
+        t.join()
+        if "error" in result:
+            raise result["error"]
+        return result["value"]
+
+    def free_port(self):
+        def pick():
+            with socket.socket() as s:
+                s.bind(("127.0.0.1", 0))
+                return s.getsockname()[1]
+
+        return self._in_namespace(pick)
+
+    def connect(self, host, port, timeout=2.0):
+        def conn():
+            return socket.create_connection((host, port), timeout=timeout)
+
+        return self._in_namespace(conn)
+
+    def kill(self):
+        _unregister(self)
+        if self.proc.poll() is None:
+            _kill_group(self.proc)
+            self.proc.wait(5)
+
+
+class HostNetwork:
+    """Fallback when no namespace can be created (no root rights): OBS shares the host network."""
+
+    path = None
+
+    def prefix(self):
+        return []
+
+    def free_port(self):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            return s.getsockname()[1]
+
+    def connect(self, host, port, timeout=2.0):
+        return socket.create_connection((host, port), timeout=timeout)
+
+    def kill(self):
+        pass
+
+
+# ---------------------------------------------------------------------------------------------
+# Throwaway HOME
+
+
+class ObsHome:
+    """A temporary HOME pre-seeded so that OBS starts without wizards or dialogs."""
+
+    def __init__(self, ws_port, keep=False, prefix="stilwane-obs-"):
+        self.path = tempfile.mkdtemp(prefix=prefix)
+        self.keep = keep
+        self.ws_port = ws_port
+        self.obs_dir = os.path.join(self.path, ".config", "obs-studio")
+        _register(self)
+        self._seed()
+
+    def _seed(self):
+        os.makedirs(os.path.join(self.obs_dir, "plugin_config", "obs-websocket"))
+        with open(os.path.join(self.obs_dir, "user.ini"), "w") as f:
+            # FirstRun=true means "the first run is done": with false the auto-configuration
+            # wizard opens behind the main window.
+            f.write(
+                "[General]\nFirstRun=true\nConfirmOnExit=false\nWarnBeforeStartingStream=false\n"
+                "WarnBeforeStoppingStream=false\nWarnBeforeStoppingRecord=false\n\n"
+                "[BasicWindow]\nShowMissingFilesDialog=false\n"
+            )
+        with open(os.path.join(self.obs_dir, "plugin_config", "obs-websocket", "config.json"), "w") as f:
+            json.dump(
+                {
+                    "first_load": False,
+                    "server_enabled": True,
+                    "server_port": self.ws_port,
+                    "alerts_enabled": False,
+                    "auth_required": False,
+                    "server_password": "",
+                },
+                f,
+            )
+
+    @property
+    def plugin_dir(self):
+        return os.path.join(self.obs_dir, "plugins", MODULE_NAME)
+
+    def install_module(self, module=None, data=None):
+        module = module or os.environ.get("STILWANE_MODULE")
+        data = data if data is not None else os.environ.get("STILWANE_DATA")
+        if not module:
+            raise HarnessError("STILWANE_MODULE is not set (path of the built stilwane.so)")
+        if not os.path.isfile(module):
+            raise HarnessError("the module %s does not exist; build the project first" % module)
+        bindir = os.path.join(self.plugin_dir, "bin", "64bit")
+        os.makedirs(bindir, exist_ok=True)
+        shutil.copy2(module, os.path.join(bindir, MODULE_NAME + ".so"))
+        datadir = os.path.join(self.plugin_dir, "data")
+        if os.path.isdir(datadir):
+            shutil.rmtree(datadir)
+        if data:
+            if not os.path.isdir(data):
+                raise HarnessError("STILWANE_DATA %s is not a directory" % data)
+            shutil.copytree(data, datadir)
+        else:
+            os.makedirs(datadir)
+
+    def copy_collections_from(self, other):
+        """Copies another HOME's profiles and scene collections (not its plug-ins or settings)."""
+        src = os.path.join(other.obs_dir, "basic")
+        dst = os.path.join(self.obs_dir, "basic")
+        if os.path.isdir(dst):
+            shutil.rmtree(dst)
+        shutil.copytree(src, dst)
+        for name in ("user.ini", "global.ini"):
+            # The last used profile and collection are recorded here.
+            if os.path.isfile(os.path.join(other.obs_dir, name)):
+                shutil.copy2(os.path.join(other.obs_dir, name), os.path.join(self.obs_dir, name))
+
+    def uninstall_module(self):
+        if os.path.isdir(self.plugin_dir):
+            shutil.rmtree(self.plugin_dir)
+
+    @property
+    def module_config_dir(self):
+        return os.path.join(self.obs_dir, "plugin_config", MODULE_NAME)
+
+    @property
+    def module_config_path(self):
+        return os.path.join(self.module_config_dir, "config.json")
+
+    def read_module_config(self):
+        with open(self.module_config_path) as f:
+            return json.load(f)
+
+    @property
+    def scenes_dir(self):
+        return os.path.join(self.obs_dir, "basic", "scenes")
+
+    def collections(self):
+        """{collection name: parsed JSON} of every scene collection file."""
+        out = {}
+        for path in sorted(glob.glob(os.path.join(self.scenes_dir, "*.json"))):
+            with open(path) as f:
+                data = json.load(f)
+            out[data.get("name", os.path.basename(path)[:-5])] = data
+        return out
+
+    def collection_path(self, name):
+        for path in glob.glob(os.path.join(self.scenes_dir, "*.json")):
+            with open(path) as f:
+                if json.load(f).get("name") == name:
+                    return path
+        return None
+
+    def read_collection(self, name):
+        path = self.collection_path(name)
+        if path is None:
+            raise HarnessError("no scene collection file named %r in %s" % (name, self.scenes_dir))
+        with open(path) as f:
+            return json.load(f)
+
+    @property
+    def logs_dir(self):
+        return os.path.join(self.obs_dir, "logs")
+
+    def env(self):
+        return {"HOME": self.path, "XDG_CONFIG_HOME": os.path.join(self.path, ".config")}
+
+    def kill(self):
+        _unregister(self)
+        if self.keep:
+            _say("kept the OBS home %s" % self.path)
+        else:
+            shutil.rmtree(self.path, ignore_errors=True)
+
+
+def canvases_of(collection):
+    """The extra canvases a scene collection file lists, as {"name", "uuid", "flags", ...}.
+
+    OBS 32 saves them as "canvases": [{"info": {"name", "uuid", "private", "flags"}}, ...].
+    """
+    out = []
+    for entry in collection.get("canvases") or []:
+        out.append(entry.get("info", entry) if isinstance(entry, dict) else entry)
+    return out
+
+
+def named_canvases(collection, name=CANVAS_NAME):
+    return [c for c in canvases_of(collection) if isinstance(c, dict) and c.get("name") == name]
+
+
+def module_state(collection):
+    """The module's object in a scene collection file; front-end save callbacks put it in "modules"."""
+    return (collection.get("modules") or {}).get(MODULE_NAME)
+
+
+# ---------------------------------------------------------------------------------------------
+# obs-websocket client
+
+
+class WsClient:
+    """A minimal obs-websocket 5 client: requests with ids, events kept in arrival order."""
+
+    EVENTS_ALL = (1 << 11) - 1  # every non-high-volume category
+
+    def __init__(self, sock, port, timeout=10, event_subscriptions=EVENTS_ALL):
+        from websockets.sync.client import connect
+
+        self._ids = itertools.count(1)
+        self.events = []
+        self.timeout = timeout
+        # Entered by hand: the connection outlives this call, and websockets 17 deprecates the
+        # plain call form.
+        self._ctx = connect("ws://127.0.0.1:%d" % port, sock=sock, open_timeout=timeout, max_size=None)
+        self.ws = self._ctx.__enter__()
+        hello = self._recv(timeout)
+        if hello.get("op") != 0:
+            raise HarnessError("expected Hello from obs-websocket, got %r" % hello)
+        self.hello = hello["d"]
+        self._send(1, {"rpcVersion": 1, "eventSubscriptions": event_subscriptions})
+        msg = self._recv(timeout)
+        if msg.get("op") != 2:
+            raise HarnessError("expected Identified from obs-websocket, got %r" % msg)
+
+    def _send(self, op, d):
+        self.ws.send(json.dumps({"op": op, "d": d}))
+
+    def _recv(self, timeout):
+        try:
+            raw = self.ws.recv(timeout=timeout)
+        except TimeoutError:
+            return None
+        return json.loads(raw)
+
+    def _pump(self, timeout):
+        """Receives one message; events go to self.events. Returns the message or None."""
+        msg = self._recv(timeout)
+        if msg is not None and msg.get("op") == 5:
+            self.events.append(msg["d"])
+        return msg
+
+    NOT_READY = 207
+
+    def request_raw(self, rtype, data=None, timeout=None):
+        """Sends a request and returns the whole response.
+
+        obs-websocket refuses requests while OBS starts or switches scene collections (code
+        207, "not ready"); they are sent again until the timeout.
+        """
+        deadline = time.monotonic() + (timeout or self.timeout)
+        while True:
+            d = self._request_once(rtype, data, deadline)
+            code = d.get("requestStatus", {}).get("code")
+            if code != self.NOT_READY or time.monotonic() + 0.1 > deadline:
+                return d
+            time.sleep(0.1)
+
+    def _request_once(self, rtype, data, deadline):
+        rid = "r%d" % next(self._ids)
+        d = {"requestType": rtype, "requestId": rid}
+        if data is not None:
+            d["requestData"] = data
+        self._send(6, d)
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise HarnessError("no answer to %s within the timeout" % rtype)
+            msg = self._pump(left)
+            if msg and msg.get("op") == 7 and msg["d"].get("requestId") == rid:
+                return msg["d"]
+
+    def request(self, rtype, data=None, timeout=None):
+        """Sends a request and returns its responseData; raises HarnessError when it failed."""
+        d = self.request_raw(rtype, data, timeout)
+        status = d.get("requestStatus", {})
+        if not status.get("result"):
+            raise HarnessError(
+                "%s%s failed: code %s, %s"
+                % (rtype, json.dumps(data) if data else "", status.get("code"), status.get("comment"))
+            )
+        return d.get("responseData", {})
+
+    def wait_event(self, etype, predicate=None, timeout=None, after=0):
+        """Waits for an event of the type (received at index >= after) and returns its eventData."""
+        deadline = time.monotonic() + (timeout or self.timeout)
+        idx = after
+        while True:
+            while idx < len(self.events):
+                ev = self.events[idx]
+                idx += 1
+                if ev.get("eventType") == etype and (predicate is None or predicate(ev.get("eventData", {}))):
+                    return ev.get("eventData", {})
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise HarnessError(
+                    "no %s event within %s s (saw: %s)"
+                    % (etype, timeout or self.timeout, [e.get("eventType") for e in self.events[after:]])
+                )
+            self._pump(min(left, 0.5))
+
+    def close(self):
+        try:
+            self._ctx.__exit__(None, None, None)
+        except Exception:
+            pass
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+# ---------------------------------------------------------------------------------------------
+# One OBS process
+
+
+class ObsExit:
+    def __init__(self, returncode, killed, leaks, seconds):
+        self.returncode = returncode  # negative: killed by that signal
+        self.killed = killed  # True when SIGINT did not end OBS in time
+        self.leaks = leaks  # None when the line is missing
+        self.seconds = seconds
+
+    @property
+    def clean(self):
+        return self.returncode == 0 and not self.killed and self.leaks is not None
+
+    def __repr__(self):
+        return "ObsExit(returncode=%s, killed=%s, leaks=%s, %.1f s)" % (
+            self.returncode,
+            self.killed,
+            self.leaks,
+            self.seconds,
+        )
+
+
+class ObsRun:
+    """A running OBS. Use Session.start_obs to make one."""
+
+    def __init__(self, session, extra_env=None, args=()):
+        self.session = session
+        home = session.home
+        os.makedirs(home.logs_dir, exist_ok=True)
+        # OBS names its log after the start time to the second, and a second start within the
+        # same second would overwrite the first run's log.
+        while int(time.time()) <= session.last_start_second:
+            time.sleep(0.05)
+        session.last_start_second = int(time.time())
+        self._old_logs = set(os.listdir(home.logs_dir))
+        self.index = session.runs_started
+        self.stdout_path = os.path.join(home.path, "obs-stdout-%d.txt" % self.index)
+        self.log_path = None
+        self.exit = None
+        self._final_log = None
+        self._final_stdout = None
+        env = dict(os.environ)
+        env.pop("STILWANE_SELFTEST", None)  # on only where a caller asks for it
+        env.update({"DISPLAY": session.display, "QT_QPA_PLATFORM": "xcb", "LANG": env.get("LANG", "C.UTF-8")})
+        env.update(home.env())
+        env.update(extra_env or {})
+        cmd = session.net.prefix() + ["obs", "--multi", "--disable-missing-files-check", "--verbose"]
+        cmd += list(args)
+        self._out = open(self.stdout_path, "wb")
+        self.started = time.monotonic()
+        self.proc = _spawn(cmd, env=env, cwd=home.path, stdout=self._out, stderr=subprocess.STDOUT,
+                           stdin=subprocess.DEVNULL)
+        self.pid = self.proc.pid
+        _register(self)
+
+    # -- log -----------------------------------------------------------------------------------
+
+    def _find_log(self):
+        if self.log_path:
+            return self.log_path
+        try:
+            new = [n for n in os.listdir(self.session.home.logs_dir) if n not in self._old_logs]
+        except FileNotFoundError:
+            return None
+        if new:
+            new.sort(key=lambda n: os.path.getmtime(os.path.join(self.session.home.logs_dir, n)))
+            self.log_path = os.path.join(self.session.home.logs_dir, new[-1])
+        return self.log_path
+
+    def log_text(self):
+        """The OBS log file of this run (empty until OBS created it)."""
+        if self._final_log is not None:
+            return self._final_log
+        path = self._find_log()
+        if not path:
+            return ""
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8", errors="replace")
+
+    def stdout_text(self):
+        if self._final_stdout is not None:
+            return self._final_stdout
+        try:
+            with open(self.stdout_path, "rb") as f:
+                return f.read().decode("utf-8", errors="replace")
+        except FileNotFoundError:
+            return ""
+
+    def mark(self):
+        """A position in the log; pass it as after= to look only at later lines."""
+        return len(self.log_text())
+
+    def find_all(self, pattern, after=0):
+        return list(re.finditer(pattern, self.log_text()[after:], re.M))
+
+    def wait_log(self, pattern, timeout=60, after=0):
+        """Waits until the log has a match of the regex after the position; returns the match.
+
+        Fails at once when OBS exits first.
+        """
+        rx = re.compile(pattern, re.M)
+        deadline = time.monotonic() + timeout
+        while True:
+            m = rx.search(self.log_text(), after)
+            if m:
+                return m
+            if self.proc.poll() is not None:
+                m = rx.search(self.log_text(), after)
+                if m:
+                    return m
+                raise HarnessError(
+                    "OBS exited (%s) before the log showed /%s/\n%s"
+                    % (_describe_status(self.proc.returncode), pattern, self.describe())
+                )
+            if time.monotonic() > deadline:
+                raise HarnessError(
+                    "the log did not show /%s/ within %s s\n%s" % (pattern, timeout, self.describe())
+                )
+            time.sleep(0.1)
+
+    def wait_module_loaded(self, timeout=60):
+        """Waits for the module's load line; fails as soon as OBS finished starting without it."""
+        self.wait_log("%s|%s" % (LOADED_RE, STARTUP_COMPLETE_RE), timeout)
+        loaded = re.search(LOADED_RE, self.log_text())
+        if not loaded:
+            raise HarnessError("OBS started without loading the module\n%s" % self.describe())
+        return loaded
+
+    def tail(self, n=60):
+        text = self.log_text()
+        if not text:
+            text = self.stdout_text()
+        # The profiler's tree at shutdown would fill the tail with timings.
+        lines = [l for l in text.splitlines() if not re.search("[\u2503\u2523\u2517]", l)]
+        return "\n".join(lines[-n:])
+
+    def describe(self, n=60):
+        lines = ["----- OBS run %d (pid %d, log %s), last %d lines -----" % (self.index, self.pid, self.log_path, n)]
+        lines.append(self.tail(n))
+        # The module's own lines and OBS's verdict on it, which the tail may have scrolled past.
+        text = self.log_text()
+        ours = [l for l in text.splitlines() if MODULE_NAME in l.lower() and "[stilwane]" not in l][-10:]
+        ours += re.findall(r"^.*\[stilwane\].*$", text, re.M)[-20:]
+        if ours:
+            lines.append("----- lines about the module -----")
+            lines.extend(ours)
+        if self.proc.poll() not in (None, 0) and self.log_text():
+            # A crash shows on stdout/stderr (Qt, glibc, the crash handler), not in the log file.
+            out = self.stdout_text().splitlines()
+            lines.append("----- its stdout/stderr, last 15 lines -----")
+            lines.extend(out[-15:])
+        lines.append("-----")
+        return "\n".join(lines) + "\n"
+
+    # -- websocket -------------------------------------------------------------------------------
+
+    def connect(self, timeout=30):
+        """Connects to obs-websocket, retrying while OBS starts up."""
+        deadline = time.monotonic() + timeout
+        last = None
+        while time.monotonic() < deadline:
+            if self.proc.poll() is not None:
+                raise HarnessError("OBS exited before obs-websocket answered\n" + self.describe())
+            try:
+                sock = self.session.net.connect("127.0.0.1", self.session.home.ws_port)
+            except OSError as exc:
+                last = exc
+                time.sleep(0.2)
+                continue
+            try:
+                return WsClient(sock, self.session.home.ws_port)
+            except Exception as exc:
+                last = exc
+                sock.close()
+                time.sleep(0.2)
+        raise HarnessError("could not connect to obs-websocket: %s\n%s" % (last, self.describe()))
+
+    # -- end -------------------------------------------------------------------------------------
+
+    def stop(self, timeout=30):
+        """SIGINT, then waits; SIGKILL after the timeout (reported by ObsExit.killed)."""
+        if self.exit:
+            return self.exit
+        killed = False
+        if self.proc.poll() is None:
+            os.kill(self.pid, signal.SIGINT)
+            try:
+                self.proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                _say("OBS did not end within %s s of SIGINT; killing it" % timeout)
+                killed = True
+                _kill_group(self.proc)
+                self.proc.wait(10)
+        return self._finish(killed)
+
+    def wait_exit(self, timeout=30):
+        """Waits for OBS to end by itself."""
+        try:
+            self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            _kill_group(self.proc)
+            self.proc.wait(10)
+            return self._finish(True)
+        return self._finish(False)
+
+    def _finish(self, killed):
+        _kill_group(self.proc)  # whatever OBS left behind in its group
+        _unregister(self)
+        self._out.close()
+        # Kept in memory: the HOME may be gone when a test reports on this run.
+        self._final_log = self.log_text()
+        self._final_stdout = self.stdout_text()
+        m = re.findall(LEAKS_RE, self._final_log)
+        self.exit = ObsExit(self.proc.returncode, killed, int(m[-1]) if m else None,
+                            time.monotonic() - self.started)
+        return self.exit
+
+    def kill(self):
+        if self.proc.poll() is None:
+            _kill_group(self.proc)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                pass
+        if not self.exit:
+            self._finish(True)
+        _unregister(self)
+
+
+def _describe_status(rc):
+    if rc is None:
+        return "running"
+    if rc < 0:
+        try:
+            return "killed by %s" % signal.Signals(-rc).name
+        except ValueError:
+            return "killed by signal %d" % -rc
+    return "exit code %d" % rc
+
+
+describe_status = _describe_status
+
+
+# ---------------------------------------------------------------------------------------------
+# Session
+
+
+class Session:
+    """A throwaway HOME, an X server and a network namespace; OBS can run in it several times.
+
+    with Session() as s:
+        obs = s.start_obs()
+        obs.wait_log(CANVAS_READY_RE)
+        with obs.connect() as ws:
+            ws.request("GetVersion")
+        result = obs.stop()
+    """
+
+    def __init__(self, module=True, display=None, keep=None, isolate_network=True,
+                 screen="1920x1080x24"):
+        if keep is None:
+            keep = bool(os.environ.get("STILWANE_KEEP"))
+        self.xvfb = None
+        self.net = None
+        self.home = None
+        self.runs_started = 0
+        self.last_start_second = 0
+        self.current = None
+        try:
+            if isolate_network:
+                try:
+                    self.net = NetNamespace()
+                except (HarnessError, OSError) as exc:
+                    _say("no private network namespace (%s); OBS shares the host network" % exc)
+            if self.net is None:
+                self.net = HostNetwork()
+            self.home = ObsHome(self.net.free_port(), keep=keep)
+            if module:
+                self.home.install_module()
+            if display:
+                self.display = display
+            else:
+                self.xvfb = Xvfb(screen)
+                self.display = self.xvfb.display
+        except BaseException:
+            self.close()
+            raise
+
+    def start_obs(self, env=None, args=()):
+        if self.current and self.current.proc.poll() is None:
+            raise HarnessError("OBS is still running in this session")
+        self.current = ObsRun(self, env, args)
+        self.runs_started += 1
+        return self.current
+
+    def screenshot(self, path, window=None):
+        """Saves a PNG of the whole X screen, or of one window (an X id such as "0x200003")."""
+        target = ["-id", window] if window else ["-root"]
+        xwd = subprocess.Popen(["xwd"] + target + ["-silent", "-display", self.display], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
+        conv = subprocess.run(["convert", "xwd:-", "png:" + path], stdin=xwd.stdout, capture_output=True,
+                              timeout=60)
+        xwd.stdout.close()
+        xwd.wait(30)
+        if xwd.returncode != 0 or conv.returncode != 0 or not os.path.isfile(path):
+            raise HarnessError("screenshot failed: xwd %s, convert %s %s" % (
+                xwd.returncode, conv.returncode, conv.stderr.decode(errors="replace").strip()))
+        return path
+
+    def main_window(self):
+        """The X id of OBS's main window (its title starts with "OBS <version>"), or None."""
+        for line in self.windows().splitlines():
+            m = re.match(r'\s*(0x[0-9a-f]+) "OBS \d+\.', line)
+            if m:
+                return m.group(1)
+        return None
+
+    def windows(self):
+        """`xwininfo -root -tree` of the display, for diagnostics."""
+        r = subprocess.run(["xwininfo", "-root", "-tree", "-display", self.display], capture_output=True,
+                           timeout=30)
+        return r.stdout.decode(errors="replace")
+
+    def close(self):
+        if self.current:
+            self.current.kill()
+        for obj in (self.xvfb, self.net, self.home):
+            if obj is not None:
+                obj.kill()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
