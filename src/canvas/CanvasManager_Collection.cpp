@@ -109,7 +109,8 @@ bool CanvasManager::moveScenes(obs_canvas_t *from, obs_canvas_t *to)
 	obs_canvas_enum_scenes(
 		from,
 		[](void *param, obs_source_t *source) {
-			if (source && !obs_source_removed(source)) {
+			// A group moves with the scene that holds it; it has no scene of its own to move.
+			if (source && !obs_source_removed(source) && !obs_source_is_group(source)) {
 				auto *list = static_cast<std::vector<SceneMove> *>(param);
 				list->push_back({});
 				list->back().source = obs_source_get_ref(source);
@@ -211,7 +212,7 @@ bool CanvasManager::migrateCanvas(bool mixAudio)
 
 	canvasRef = fresh;
 	canvasUuid = QString::fromUtf8(obs_canvas_get_uuid(fresh));
-	recordRetiredCanvas(fresh);
+	recordRetiredCanvas(old);
 
 	QString retired = QString("%1 (retired %2)").arg(kCanvasName, QString::fromUtf8(obs_canvas_get_uuid(old)));
 	obs_canvas_set_name(old, retired.toUtf8().constData());

@@ -9,8 +9,19 @@ VerticalOutput *VerticalOutput::instance()
 	return &output;
 }
 
+namespace {
+std::optional<bool> busyOverride;
+} // namespace
+
+void VerticalOutput::setBusyOverrideForTests(std::optional<bool> busy)
+{
+	busyOverride = busy;
+}
+
 bool VerticalOutput::isAnyOutputBusy() const
 {
+	if (busyOverride)
+		return *busyOverride;
 	return streamState() != StreamIdle || recordingState() != FileIdle || replayState() != FileIdle;
 }
 

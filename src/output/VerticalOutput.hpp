@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 // The vertical stream, recording and replay buffer. This version has no outputs of its own yet:
 // every output stays Idle and a start is refused with a reason.
 class VerticalOutput : public QObject {
@@ -29,6 +31,10 @@ public:
 	bool startStream(QString *error);
 	void stopStream(bool force = false);
 	void stopAll();
+
+	// Lets tests stand in for "an output is running" without starting one; nullopt restores the
+	// real answer.
+	static void setBusyOverrideForTests(std::optional<bool> busy);
 
 private:
 	VerticalOutput() = default;
