@@ -53,6 +53,11 @@ MODULE_EXPORT bool obs_module_load(void)
 	return Plugin::load();
 }
 
+MODULE_EXPORT void obs_module_post_load(void)
+{
+	Plugin::postLoad();
+}
+
 MODULE_EXPORT void obs_module_unload(void)
 {
 	Plugin::unload();

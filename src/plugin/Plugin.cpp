@@ -10,6 +10,7 @@
 #include <output/VerticalOutput.hpp>
 #include <plugin/ConfigRecord.hpp>
 #include <plugin/Module.hpp>
+#include <plugin/RemoteControl.hpp>
 
 #include <QDockWidget>
 #include <QMainWindow>
@@ -20,6 +21,7 @@ obs_data_t *Plugin::collectionCache = nullptr;
 bool Plugin::collectionLoaded = false;
 bool Plugin::exiting = false;
 bool Plugin::projectorsClosed = false;
+bool Plugin::loaded = false;
 
 namespace {
 bool frontendTranslate(const char *key, const char **out)
@@ -66,12 +68,23 @@ bool Plugin::load()
 	obs_frontend_add_event_callback(onFrontendEvent, nullptr);
 	obs_frontend_add_save_callback(onFrontendSave, nullptr);
 
+	loaded = true;
 	stilwaneLog(LOG_INFO, "plugin loaded successfully (version %s)", STILWANE_VERSION);
 	return true;
 }
 
+// libobs calls every module's post-load, also of a module whose load failed.
+void Plugin::postLoad()
+{
+	if (loaded)
+		RemoteControl::instance()->start();
+}
+
 void Plugin::unload()
 {
+	// obs-websocket may already be unloaded here: only refuse further requests.
+	RemoteControl::instance()->stop(false);
+	loaded = false;
 	HorizontalExclusionManager::instance()->shutdown();
 	closeProjectorsOnce();
 	SceneLinker::instance()->stop();

@@ -12,6 +12,8 @@ class OutputDock;
 class Plugin {
 public:
 	static bool load();
+	// After every module has loaded: what needs other modules (obs-websocket's vendor API).
+	static void postLoad();
 	static void unload();
 
 	static void onFrontendEvent(enum obs_frontend_event event, void *param);
@@ -43,4 +45,5 @@ private:
 	static bool collectionLoaded;
 	static bool exiting;
 	static bool projectorsClosed;
+	static bool loaded;
 };

@@ -10,6 +10,7 @@
 #include <output/VerticalOutput.hpp>
 #include <plugin/ConfigRecord.hpp>
 #include <plugin/Module.hpp>
+#include <plugin/RemoteControl.hpp>
 #include <plugin/SelfTest.hpp>
 
 #include <cstdlib>
@@ -159,6 +160,7 @@ void Plugin::exportGuideImage(const char *path)
 void Plugin::exitEvent()
 {
 	exiting = true;
+	RemoteControl::instance()->stop(true);
 	HorizontalExclusionManager::instance()->shutdown();
 	SceneLinker::instance()->suspend();
 	closeProjectorsOnce();

@@ -747,6 +747,9 @@ class ObsRun:
                 last = exc
                 time.sleep(0.2)
                 continue
+            # websockets reads a given socket as it is, on a thread of its own: a timeout left on it
+            # would close the connection after any quiet spell longer than the connect timeout.
+            sock.settimeout(None)
             try:
                 return WsClient(sock, self.session.home.ws_port)
             except Exception as exc:
