@@ -44,6 +44,7 @@ bool Plugin::load()
 	obs_frontend_push_ui_translation(frontendTranslate);
 
 	auto *dock = new MainDock();
+	QObject::connect(dock, &MainDock::settingsRequested, dock, [] { openSettings(nullptr); });
 	mainDockWidget = dock;
 	outputDock = dock->outputDock();
 

@@ -1,0 +1,217 @@
+#include <preview/QTDisplay.hpp>
+
+#include <QLayout>
+#include <QPlatformSurfaceEvent>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+#include <cmath>
+
+#include <obs-nix-platform.h>
+
+QTDisplay::QTDisplay(QWidget *parent, Qt::WindowFlags flags) : QWidget(parent, flags)
+{
+	// libobs draws into the native window itself: Qt must neither paint nor clear it.
+	setAttribute(Qt::WA_PaintOnScreen);
+	setAttribute(Qt::WA_StaticContents);
+	setAttribute(Qt::WA_NoSystemBackground);
+	setAttribute(Qt::WA_OpaquePaintEvent);
+	setAttribute(Qt::WA_DontCreateNativeAncestors);
+	setAttribute(Qt::WA_NativeWindow);
+
+	if (QWindow *window = windowHandle()) {
+		connect(window, &QWindow::visibleChanged, this, [this](bool visible) {
+			if (!visible)
+				return;
+			syncDisplaySize();
+			scheduleUpdate();
+		});
+		connect(window, &QWindow::screenChanged, this, [this](QScreen *) {
+			syncDisplaySize();
+			scheduleUpdate();
+		});
+		window->installEventFilter(this);
+	}
+}
+
+QTDisplay::~QTDisplay()
+{
+	destroyDisplay();
+}
+
+void QTDisplay::destroyDisplay()
+{
+	obs_display_t *old = obsDisplay;
+	obsDisplay = nullptr;
+	if (old)
+		obs_display_destroy(old);
+}
+
+void QTDisplay::useBlackBackground()
+{
+	backgroundColor = 0xFF000000;
+	if (obsDisplay)
+		obs_display_set_background_color(obsDisplay, backgroundColor);
+}
+
+QSize QTDisplay::pixelSize() const
+{
+	// X11 and Wayland report the native window's size through Qt; no platform query is needed.
+	QWindow *window = windowHandle();
+	if (!window) {
+		const qreal ratio = devicePixelRatioF();
+		return QSize(int(std::lround(width() * ratio)), int(std::lround(height() * ratio)));
+	}
+	const qreal ratio = window->devicePixelRatio();
+	return QSize(int(std::lround(window->width() * ratio)), int(std::lround(window->height() * ratio)));
+}
+
+void QTDisplay::createDisplay()
+{
+	if (obsDisplay || surfaceDestroyed)
+		return;
+	QWindow *window = windowHandle();
+	if (!window || !window->isExposed())
+		return;
+	const QSize size = pixelSize();
+	if (size.isEmpty())
+		return;
+
+	gs_init_data info = {};
+	info.window.id = static_cast<uint32_t>(winId());
+	info.window.display = obs_get_nix_platform_display();
+	info.cx = uint32_t(size.width());
+	info.cy = uint32_t(size.height());
+	info.num_backbuffers = 0;
+	info.format = GS_BGRA;
+	info.zsformat = GS_ZS_NONE;
+	info.adapter = 0;
+
+	obs_display_t *created = obs_display_create(&info, backgroundColor);
+	if (created != obsDisplay) {
+		destroyDisplay();
+		obsDisplay = created;
+	}
+	if (obsDisplay)
+		emit displayCreated(this);
+}
+
+void QTDisplay::syncDisplaySize()
+{
+	if (surfaceDestroyed)
+		return;
+	createDisplay();
+	if (!isVisible() || !obsDisplay)
+		return;
+	const QSize size = pixelSize();
+	if (size.isEmpty())
+		return;
+	obs_display_resize(obsDisplay, uint32_t(size.width()), uint32_t(size.height()));
+}
+
+void QTDisplay::scheduleUpdate()
+{
+	if (surfaceDestroyed || updateQueued)
+		return;
+	updateQueued = true;
+	QTimer::singleShot(0, this, &QTDisplay::runScheduledUpdate);
+}
+
+void QTDisplay::runScheduledUpdate()
+{
+	updateQueued = false;
+	if (surfaceDestroyed)
+		return;
+	if (!syncNativeSize())
+		return;
+	syncDisplaySize();
+	emit displayResized();
+}
+
+bool QTDisplay::syncNativeSize()
+{
+	// After a move to a screen of another scale the top-level window learns the new ratio before
+	// this child window does; sizes taken in between would be wrong, so wait for both to agree and
+	// then let the layout hand out sizes again.
+	QWindow *own = windowHandle();
+	QWidget *top = window();
+	QWindow *topWindow = top ? top->windowHandle() : nullptr;
+	if (!own || !topWindow)
+		return true;
+	if (!qFuzzyCompare(topWindow->devicePixelRatio(), own->devicePixelRatio())) {
+		dpiMismatchPending = true;
+		return false;
+	}
+	if (dpiMismatchPending) {
+		dpiMismatchPending = false;
+		if (QWidget *parent = parentWidget(); parent && parent->layout()) {
+			parent->layout()->invalidate();
+			parent->layout()->activate();
+		}
+	}
+	return true;
+}
+
+bool QTDisplay::event(QEvent *event)
+{
+	const bool result = QWidget::event(event);
+	switch (event->type()) {
+	case QEvent::Show:
+		scheduleUpdate();
+		break;
+	case QEvent::ScreenChangeInternal:
+	case QEvent::DevicePixelRatioChange:
+		dpiMismatchPending = true;
+		scheduleUpdate();
+		break;
+	default:
+		break;
+	}
+	return result;
+}
+
+void QTDisplay::paintEvent(QPaintEvent *event)
+{
+	createDisplay();
+	QWidget::paintEvent(event);
+}
+
+void QTDisplay::moveEvent(QMoveEvent *event)
+{
+	QWidget::moveEvent(event);
+	// A move may cross to a monitor of another colour space.
+	if (obsDisplay)
+		obs_display_update_color_space(obsDisplay);
+}
+
+void QTDisplay::resizeEvent(QResizeEvent *event)
+{
+	QWidget::resizeEvent(event);
+	syncDisplaySize();
+	scheduleUpdate();
+	emit displayResized();
+}
+
+bool QTDisplay::eventFilter(QObject *watched, QEvent *event)
+{
+	if (watched == windowHandle()) {
+		switch (event->type()) {
+		case QEvent::Resize:
+		case QEvent::Expose:
+		case QEvent::DevicePixelRatioChange:
+			scheduleUpdate();
+			break;
+		case QEvent::PlatformSurface:
+			if (static_cast<QPlatformSurfaceEvent *>(event)->surfaceEventType() ==
+			    QPlatformSurfaceEvent::SurfaceAboutToBeDestroyed) {
+				destroyDisplay();
+				surfaceDestroyed = true;
+			}
+			break;
+		default:
+			break;
+		}
+	}
+	return QWidget::eventFilter(watched, event);
+}

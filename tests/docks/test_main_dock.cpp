@@ -1,0 +1,492 @@
+// The main dock as a real widget under Xvfb, with the real preview on a real vertical canvas: the
+// tabs, collapsing the pages, keeping the preview at the height that shows the whole canvas, and the
+// tool row's buttons.
+// QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.
+#include <QtTest>
+
+#include <canvas/CanvasManager.hpp>
+#include <docks/IconButton.hpp>
+#include <docks/MainDock.hpp>
+#include <plugin/ConfigRecord.hpp>
+#include <plugin/Module.hpp>
+#include <preview/PreviewDock.hpp>
+
+#include <ObsTestEnv.hpp>
+#include <TestFrontend.hpp>
+#include <TestMain.hpp>
+
+#include <QButtonGroup>
+#include <QDataStream>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include <obs.hpp>
+#include <util/text-lookup.h>
+
+namespace {
+
+// The dock's layout margins around the splitter.
+constexpr int kMargins = 4;
+
+// What the splitter will lay out on its next resize: QSplitter keeps these apart from the current
+// geometry, so a size handed to setSizes shows here even when the panes cannot take it.
+QList<int> storedSizes(QSplitter *splitter)
+{
+	QByteArray state = splitter->saveState();
+	QDataStream stream(state);
+	stream.setVersion(QDataStream::Qt_5_0);
+	qint32 marker = 0, version = 0;
+	QList<int> sizes;
+	stream >> marker >> version >> sizes;
+	return sizes;
+}
+
+} // namespace
+
+class TestMainDock : public QObject {
+	Q_OBJECT
+
+	QTemporaryDir dir;
+	CanvasManager *m = CanvasManager::instance();
+	std::unique_ptr<QWidget> window;
+	MainDock *dock = nullptr;
+
+	// The dock alone in a window without a layout, so that the test chooses its size freely, also
+	// below what its layout would allow.
+	void makeDock(int width, int height)
+	{
+		window = std::make_unique<QWidget>();
+		window->resize(width, height);
+		dock = new MainDock(window.get());
+		dock->setGeometry(0, 0, width, height);
+		window->show();
+		QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+		ObsTestEnv::pump(50);
+	}
+
+	void resizeDock(int height, int width = 0)
+	{
+		if (width <= 0)
+			width = dock->width();
+		window->resize(width, height);
+		dock->resize(width, height);
+	}
+
+	template<class T>
+	T *part(const char *name) const
+	{
+		T *widget = dock->findChild<T *>(name);
+		if (!widget)
+			qWarning("no %s", name);
+		return widget;
+	}
+
+	QSplitter *splitter() const { return part<QSplitter>("stilwane_splitter"); }
+	QWidget *topPane() const { return part<QWidget>("stilwane_top_pane"); }
+	QWidget *bottomPane() const { return part<QWidget>("stilwane_bottom_pane"); }
+	QWidget *tabBar() const { return part<QWidget>("stilwane_tab_bar"); }
+	QStackedWidget *tabStack() const { return part<QStackedWidget>("stilwane_tab_stack"); }
+	IconButton *collapseButton() const { return part<IconButton>("stilwane_collapse"); }
+
+	int splitterTotal() const { return splitter()->contentsRect().height() - splitter()->handleWidth(); }
+	int topMinimum() const { return topPane()->minimumSizeHint().height(); }
+	int topSize() const { return splitter()->sizes().value(0); }
+	int bottomSize() const { return splitter()->sizes().value(1); }
+
+	// Waits until the fit has run: the top pane capped at the fitted height and the splitter at the
+	// sizes the fit chooses for the given top height, as laid out and as handed to the splitter.
+	bool waitForTop(int top)
+	{
+		bool reached = ObsTestEnv::waitUntil([this, top] {
+			int desired = dock->desiredTopHeight();
+			QList<int> wanted = {top, splitterTotal() - top};
+			return desired > 0 && topPane()->maximumHeight() == desired && splitter()->sizes() == wanted &&
+			       storedSizes(splitter()) == wanted;
+		});
+		if (!reached)
+			qWarning() << "top" << top << "desired" << dock->desiredTopHeight() << "maximum"
+				   << topPane()->maximumHeight() << "sizes" << splitter()->sizes() << "stored"
+				   << storedSizes(splitter()) << "total" << splitterTotal();
+		return reached;
+	}
+
+	// The dock height at which the splitter holds exactly this many pixels for its panes.
+	static int dockHeightFor(int total) { return total + kMargins + 3; }
+
+	QJsonObject storedConfig() const
+	{
+		QFile file(dir.filePath("config.json"));
+		if (!file.open(QIODevice::ReadOnly))
+			return {};
+		return QJsonDocument::fromJson(file.readAll()).object();
+	}
+
+	// Switching scenes is refused while a vertical transition runs.
+	bool waitForTransitionEnd()
+	{
+		bool ended = ObsTestEnv::waitUntil([this] {
+			obs_source_t *transition = m->activeTransitionSource();
+			return !transition || !obs_transition_is_active(transition);
+		});
+		// The manager learns of the end through work queued to this thread.
+		ObsTestEnv::pump(100);
+		return ended;
+	}
+
+	void dragTo(int top)
+	{
+		splitter()->setSizes({top, splitterTotal() - top});
+		emit splitter() -> splitterMoved(top, 1);
+	}
+
+private slots:
+	void initTestCase() { setLocaleTable(text_lookup_create(STILWANE_DATA_DIR "/locale/en-US.ini")); }
+
+	void cleanupTestCase()
+	{
+		text_lookup_destroy(localeTable());
+		setLocaleTable(nullptr);
+	}
+
+	void init()
+	{
+		QFile::remove(dir.filePath("config.json"));
+		setConfigDirectoryOverride(dir.path().toStdString());
+		config() = ConfigRecord{};
+		TestFrontend::instance().reset();
+		m->loadFromCollection(nullptr);
+		m->setStudioMode(false);
+		QVERIFY(m->hasCanvas());
+		ObsTestEnv::clearLog();
+	}
+
+	void cleanup()
+	{
+		window.reset();
+		dock = nullptr;
+		ObsTestEnv::pump(20);
+		m->setStudioMode(false);
+		m->releaseCanvas();
+		TestFrontend::instance().reset();
+	}
+
+	void storedTabIsClamped_data()
+	{
+		QTest::addColumn<int>("stored");
+		QTest::addColumn<int>("page");
+		QTest::newRow("too high") << 7 << 0;
+		QTest::newRow("negative") << -2 << 0;
+		QTest::newRow("transitions") << 2 << 2;
+		QTest::newRow("audio") << 3 << 3;
+	}
+
+	void storedTabIsClamped()
+	{
+		QFETCH(int, stored);
+		QFETCH(int, page);
+		config().mainDockTab = stored;
+		makeDock(300, 900);
+		QCOMPARE(tabStack()->count(), 4);
+		QCOMPARE(tabStack()->currentIndex(), page);
+		auto *group = dock->findChild<QButtonGroup *>();
+		QVERIFY(group);
+		QCOMPARE(group->checkedId(), page);
+	}
+
+	void tabsArePlaceholders()
+	{
+		makeDock(300, 900);
+		const QStringList names = {"scenes", "sources", "transitions", "audio"};
+		const QStringList texts = {"Scenes", "Sources", "Transitions", "Audio"};
+		for (int i = 0; i < names.size(); i++) {
+			auto *button = part<QToolButton>(qPrintable("stilwane_tab_" + names[i]));
+			QVERIFY(button);
+			QCOMPARE(button->text(), texts[i]);
+			QCOMPARE(button->accessibleName(), texts[i]);
+			QVERIFY(button->isCheckable());
+			QWidget *page = tabStack()->widget(i);
+			QCOMPARE(page->objectName(), "stilwane_page_" + names[i]);
+			auto *label = page->findChild<QLabel *>();
+			QVERIFY(label);
+			QVERIFY(!label->isEnabled());
+			QCOMPARE(label->text(), translate("Main.PageLater"));
+			QVERIFY(!label->text().startsWith("Main."));
+		}
+		auto *status = part<QLabel>("stilwane_output_status");
+		QVERIFY(status);
+		QVERIFY(!status->isEnabled());
+		QVERIFY(!status->text().startsWith("Output."));
+		QVERIFY(!dock->outputDock());
+	}
+
+	void tabClickStoresTheTab()
+	{
+		makeDock(300, 900);
+		auto *button = part<QToolButton>("stilwane_tab_transitions");
+		QVERIFY(button);
+		QTest::mouseClick(button, Qt::LeftButton);
+		QCOMPARE(tabStack()->currentIndex(), 2);
+		QVERIFY(button->isChecked());
+		QCOMPARE(config().mainDockTab, 2);
+		QCOMPARE(storedConfig().value("main_dock_tab").toInt(-1), 2);
+
+		QTest::mouseClick(part<QToolButton>("stilwane_tab_scenes"), Qt::LeftButton);
+		QCOMPARE(tabStack()->currentIndex(), 0);
+		QVERIFY(!button->isChecked());
+		QCOMPARE(storedConfig().value("main_dock_tab").toInt(-1), 0);
+	}
+
+	void collapseKeepsOnlyTheTabBar()
+	{
+		makeDock(300, 1400);
+		QVERIFY(ObsTestEnv::waitUntil([this] { return dock->desiredTopHeight() > 0; }));
+		QVERIFY(waitForTop(dock->desiredTopHeight()));
+		const int expandedBottom = bottomSize();
+		QVERIFY(expandedBottom > 180);
+		QCOMPARE(collapseButton()->toolTip(), QString("Hide the pages"));
+		QCOMPARE(collapseButton()->arrowType(), Qt::DownArrow);
+
+		QTest::mouseClick(collapseButton(), Qt::LeftButton);
+		QVERIFY(collapseButton()->isChecked());
+		QVERIFY(dock->isCollapsed());
+		QVERIFY(tabStack()->isHidden());
+		QVERIFY(tabBar()->isVisible());
+		QCOMPARE(bottomPane()->height(), tabBar()->sizeHint().height());
+		QCOMPARE(bottomSize(), tabBar()->sizeHint().height());
+		QCOMPARE(topSize(), splitterTotal() - bottomSize());
+		QCOMPARE(topPane()->maximumHeight(), QWIDGETSIZE_MAX);
+		QCOMPARE(collapseButton()->toolTip(), QString("Show the pages"));
+		QCOMPARE(collapseButton()->accessibleName(), QString("Show the pages"));
+		QCOMPARE(collapseButton()->arrowType(), Qt::UpArrow);
+		QVERIFY(config().mainDockCollapsed);
+		QCOMPARE(storedConfig().value("main_dock_collapsed").toBool(false), true);
+
+		// The fit leaves a collapsed dock alone: the preview takes all the room above the tab bar.
+		ObsTestEnv::pump(100);
+		QCOMPARE(bottomPane()->height(), tabBar()->sizeHint().height());
+		QCOMPARE(topPane()->maximumHeight(), QWIDGETSIZE_MAX);
+
+		// Collapsing again must not take the tab bar's height for the pages' height.
+		dock->setCollapsed(true);
+		QTest::mouseClick(collapseButton(), Qt::LeftButton);
+		QVERIFY(!dock->isCollapsed());
+		QVERIFY(!tabStack()->isHidden());
+		QCOMPARE(bottomSize(), expandedBottom);
+		QCOMPARE(bottomPane()->minimumHeight(), 180);
+		QCOMPARE(bottomPane()->maximumHeight(), QWIDGETSIZE_MAX);
+		QVERIFY(!config().mainDockCollapsed);
+		QCOMPARE(storedConfig().value("main_dock_collapsed").toBool(true), false);
+		QVERIFY(waitForTop(dock->desiredTopHeight()));
+		QCOMPARE(bottomSize(), expandedBottom);
+	}
+
+	void collapsedStateIsRestored()
+	{
+		config().mainDockCollapsed = true;
+		makeDock(300, 900);
+		QVERIFY(ObsTestEnv::waitUntil([this] { return dock->isCollapsed(); }));
+		QVERIFY(tabStack()->isHidden());
+		QCOMPARE(collapseButton()->toolTip(), QString("Show the pages"));
+		QVERIFY(ObsTestEnv::waitUntil(
+			[this] { return bottomPane()->height() == tabBar()->sizeHint().height(); }));
+
+		// The pages come back at their height before the collapse, not at the tab bar's.
+		QTest::mouseClick(collapseButton(), Qt::LeftButton);
+		QVERIFY(bottomSize() >= 180);
+	}
+
+	void tinySplitterGivesTheTopPaneOnePixel()
+	{
+		makeDock(300, 900);
+		// Without a minimum of its own the top pane would take whatever the dock hands the splitter.
+		topPane()->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
+		resizeDock(120);
+		ObsTestEnv::pump(50);
+		QVERIFY(splitter()->height() - splitter()->handleWidth() < 180);
+		dock->setCollapsed(true);
+		dock->setCollapsed(false);
+		QCOMPARE(storedSizes(splitter()), QList<int>({1, 180}));
+	}
+
+	void fitCapsTheTopPaneAtTheFittedHeight()
+	{
+		makeDock(300, 1400);
+		QVERIFY(ObsTestEnv::waitUntil([this] { return dock->desiredTopHeight() > 0; }));
+		const int desired = dock->desiredTopHeight();
+		QVERIFY(waitForTop(desired));
+		QVERIFY(bottomSize() > 180);
+		// At that height the preview shows the whole canvas.
+		PreviewDock *preview = dock->preview();
+		QCOMPARE(preview->height(), preview->fittedHeight());
+		QCOMPARE(desired, preview->fittedHeight() - preview->height() + topPane()->height());
+	}
+
+	void fitKeepsTheBottomPaneAt180()
+	{
+		makeDock(300, 1400);
+		QVERIFY(ObsTestEnv::waitUntil([this] { return dock->desiredTopHeight() > 0; }));
+		QVERIFY(waitForTop(dock->desiredTopHeight()));
+		const int desired = dock->desiredTopHeight();
+		const int minimum = topMinimum();
+		QVERIFY2(minimum + 20 < desired, "the preview needs room to shrink for this test");
+
+		// Room for less than the fitted height above the pages: the pages keep 180 pixels.
+		const int top = (minimum + desired) / 2;
+		resizeDock(dockHeightFor(top + 180));
+		QVERIFY(waitForTop(top));
+		QCOMPARE(bottomSize(), 180);
+		QCOMPARE(bottomPane()->height(), 180);
+		QCOMPARE(dock->desiredTopHeight(), desired);
+	}
+
+	void dragToASmallerTopIsKeptAcrossResizes()
+	{
+		makeDock(260, 1400);
+		QVERIFY(ObsTestEnv::waitUntil([this] { return dock->desiredTopHeight() > 0; }));
+		QVERIFY(waitForTop(dock->desiredTopHeight()));
+		const int narrow = dock->desiredTopHeight();
+		resizeDock(1400, 400);
+		QVERIFY(ObsTestEnv::waitUntil([this, narrow] { return dock->desiredTopHeight() > narrow + 40; }));
+		QVERIFY(waitForTop(dock->desiredTopHeight()));
+		const int desired = dock->desiredTopHeight();
+		const int minimum = topMinimum();
+		QVERIFY(minimum < narrow);
+		// Above the narrow dock's fitted height, below the wide dock's.
+		const int chosen = (narrow + desired) / 2;
+
+		dragTo(chosen);
+		QVERIFY(waitForTop(chosen));
+		resizeDock(1300);
+		QVERIFY(waitForTop(chosen));
+		// Squeezed below the chosen height and grown again: back to the chosen height.
+		const int squeezed = (minimum + chosen) / 2;
+		resizeDock(dockHeightFor(squeezed + 180));
+		QVERIFY(waitForTop(squeezed));
+		resizeDock(1400);
+		QVERIFY(waitForTop(chosen));
+
+		// Narrowed until the whole canvas fits below the chosen height: the preview's fitted height
+		// wins, and the choice comes back with the width.
+		resizeDock(1400, 260);
+		QVERIFY(waitForTop(narrow));
+		resizeDock(1400, 400);
+		QVERIFY(waitForTop(chosen));
+	}
+
+	void dragToTheFittedHeightFitsAgain()
+	{
+		makeDock(300, 1400);
+		QVERIFY(ObsTestEnv::waitUntil([this] { return dock->desiredTopHeight() > 0; }));
+		QVERIFY(waitForTop(dock->desiredTopHeight()));
+		const int narrow = dock->desiredTopHeight();
+		const int minimum = topMinimum();
+		QVERIFY2(minimum + 40 < narrow, "the preview needs room to shrink for this test");
+
+		dragTo((minimum + narrow) / 2);
+		QVERIFY(waitForTop((minimum + narrow) / 2));
+		// Dragged down to the fitted height (the top pane goes no further): fitting again, so a
+		// wider dock gets a taller preview.
+		dragTo(narrow);
+		QVERIFY(waitForTop(narrow));
+		resizeDock(1400, 400);
+		QVERIFY(ObsTestEnv::waitUntil([this, narrow] { return dock->desiredTopHeight() > narrow; }));
+		QVERIFY(waitForTop(dock->desiredTopHeight()));
+	}
+
+	void tooSmallSplitterIsLeftAlone()
+	{
+		makeDock(300, 1400);
+		QVERIFY(ObsTestEnv::waitUntil([this] { return dock->desiredTopHeight() > 0; }));
+		QVERIFY(waitForTop(dock->desiredTopHeight()));
+		const int desired = dock->desiredTopHeight();
+
+		resizeDock(dockHeightFor(topMinimum() + 180 - 20));
+		ObsTestEnv::pump(100);
+		QVERIFY(splitterTotal() < topMinimum() + 180);
+		const QList<int> before = storedSizes(splitter());
+		dock->fitPreview();
+		QCOMPARE(storedSizes(splitter()), before);
+		// The cap still follows the preview, which the squeeze made shorter than it wants to be.
+		QCOMPARE(topPane()->maximumHeight(), dock->desiredTopHeight());
+		QVERIFY(dock->desiredTopHeight() <= desired);
+	}
+
+	void studioTransitionButtonFollowsStudioMode()
+	{
+		obs_scene_t *a = m->addScene("A");
+		obs_scene_t *b = m->addScene("B");
+		m->setCurrentScene(obs_scene_get_source(a));
+		QVERIFY(waitForTransitionEnd());
+		makeDock(300, 900);
+		auto *button = part<IconButton>("stilwane_studio_transition");
+		QVERIFY(button);
+		QVERIFY(!button->isVisible());
+		QCOMPARE(button->arrowType(), Qt::RightArrow);
+
+		m->setStudioMode(true);
+		QVERIFY(button->isVisible());
+		m->setPreviewScene(obs_scene_get_source(b), "manual");
+		QTest::mouseClick(button, Qt::LeftButton);
+		QVERIFY(ObsTestEnv::logContains("vertical studio transition 'B': 300 ms, trigger=button"));
+		QVERIFY(waitForTransitionEnd());
+
+		m->setStudioMode(false);
+		QVERIFY(!button->isVisible());
+	}
+
+	void settingsButtonAsksForTheSettings()
+	{
+		makeDock(300, 900);
+		auto *button = part<IconButton>("stilwane_settings");
+		QVERIFY(button);
+		QCOMPARE(button->property("class").toString(), QString("icon-gear"));
+		QCOMPARE(button->toolTip(), QString("Stilwane Settings"));
+		QSignalSpy requested(dock, &MainDock::settingsRequested);
+		QTest::mouseClick(button, Qt::LeftButton);
+		QCOMPARE(requested.count(), 1);
+	}
+
+	void projectorButtonWaitsForLaterVersion()
+	{
+		makeDock(300, 900);
+		auto *button = part<IconButton>("stilwane_projector");
+		QVERIFY(button);
+		QVERIFY(!button->isEnabled());
+		QCOMPARE(button->toolTip(), translate("Projector.Later"));
+		QVERIFY(!button->toolTip().startsWith("Projector."));
+		QCOMPARE(button->popupMode(), QToolButton::MenuButtonPopup);
+		QVERIFY(button->menu());
+
+		QMenu *menu = button->menu();
+		// Filled on every opening, so a second fill must not add a second submenu.
+		MainDock::fillProjectorMenu(menu);
+		MainDock::fillProjectorMenu(menu);
+		QCOMPARE(menu->actions().size(), 1);
+		QMenu *fullscreen = menu->actions().first()->menu();
+		QVERIFY(fullscreen);
+		QCOMPARE(fullscreen->title(), QString("Fullscreen Projector"));
+		const QList<QScreen *> screens = QGuiApplication::screens();
+		QVERIFY(!screens.isEmpty());
+		QVERIFY(fullscreen->isEnabled());
+		QCOMPARE(fullscreen->actions().size(), screens.size());
+		QScreen *first = screens.first();
+		QCOMPARE(fullscreen->actions().first()->text(), QString("1: %1 (%2x%3)")
+									.arg(first->name())
+									.arg(first->size().width())
+									.arg(first->size().height()));
+		for (QAction *action : fullscreen->actions())
+			QVERIFY(!action->isEnabled());
+	}
+};
+
+STILWANE_TEST_MAIN(TestMainDock)
+#include "test_main_dock.moc"

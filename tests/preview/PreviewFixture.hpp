@@ -1,0 +1,70 @@
+#pragma once
+
+// Shared by the preview tests. Include after <QtTest>: libobs's SIMD macros break the compiler's
+// intrinsics headers included after them.
+
+#include <canvas/CanvasManager.hpp>
+#include <plugin/ConfigRecord.hpp>
+#include <plugin/Module.hpp>
+
+#include <ObsTestEnv.hpp>
+#include <TestFrontend.hpp>
+
+#include <QTemporaryDir>
+
+#include <obs.hpp>
+#include <util/text-lookup.h>
+
+namespace previewtest {
+
+// A configuration of its own, the English locale, a fresh front end and no vertical canvas until a
+// test loads one.
+class Fixture {
+public:
+	QTemporaryDir dir;
+	TestFrontend &fe = TestFrontend::instance();
+	CanvasManager *m = CanvasManager::instance();
+
+	void initTestCase() { setLocaleTable(text_lookup_create(STILWANE_DATA_DIR "/locale/en-US.ini")); }
+
+	void cleanupTestCase()
+	{
+		text_lookup_destroy(localeTable());
+		setLocaleTable(nullptr);
+	}
+
+	void init()
+	{
+		setConfigDirectoryOverride(dir.path().toStdString());
+		config() = ConfigRecord{};
+		fe.reset();
+	}
+
+	void cleanup()
+	{
+		m->setStudioMode(false);
+		m->releaseCanvas();
+		fe.reset();
+	}
+
+	// The canvas as the plug-in makes it ready for a collection without an object.
+	void loadCanvas()
+	{
+		m->loadFromCollection(nullptr);
+		m->setStudioMode(false);
+	}
+
+	// A colour source of the given size (colour 0xAABBGGRR, as color_source_v3 takes it) added to the
+	// scene; the item is owned by the scene.
+	static obs_sceneitem_t *addColour(obs_scene_t *scene, const char *name, uint32_t abgr, int width, int height)
+	{
+		OBSDataAutoRelease settings = obs_data_create();
+		obs_data_set_int(settings, "color", abgr);
+		obs_data_set_int(settings, "width", width);
+		obs_data_set_int(settings, "height", height);
+		OBSSourceAutoRelease colour = obs_source_create("color_source_v3", name, settings, nullptr);
+		return obs_scene_add(scene, colour);
+	}
+};
+
+} // namespace previewtest
