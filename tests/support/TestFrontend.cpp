@@ -480,6 +480,11 @@ void TestFrontend::clearCollection()
 	canvases.swap(d->canvases);
 	for (OBSCanvas &canvas : canvases)
 		obs_canvas_remove(canvas);
+	canvases.clear();
+	// As OBS does after clearing a collection: removed sources keep their names until libobs has
+	// destroyed them, and the next collection (or test) may use the same names.
+	while (obs_wait_for_destroy_queue()) {
+	}
 }
 
 void TestFrontend::restoreCollection(obs_data_t *collection, bool callLoadCallbacks)
