@@ -21,7 +21,7 @@ QString moduleIconPath(const QString &name)
 }
 
 IconButton::IconButton(QWidget *parent, const QString &text, const char *className, const QString &iconPath_)
-	: QToolButton(parent)
+    : QToolButton(parent)
 {
 	setAutoRaise(true);
 	setToolButtonStyle(Qt::ToolButtonIconOnly);

@@ -904,6 +904,52 @@ class Session:
                            timeout=30)
         return r.stdout.decode(errors="replace")
 
+    def window_tree(self):
+        """The display's windows as an XWindow tree (its root is the root window)."""
+        return parse_window_tree(self.windows())
+
+    def viewable(self, window):
+        """True when the window (an X id) is mapped and all its ancestors are: it can be seen."""
+        r = subprocess.run(["xwininfo", "-id", window, "-display", self.display], capture_output=True, timeout=30)
+        return b"Map State: IsViewable" in r.stdout
+
+    def resize_window(self, window, width, height):
+        """Resizes a top-level window as a window manager would on the user's request."""
+        _x11_resize(self.display, window, width, height)
+
+    def grab(self, png=None):
+        """The whole screen as an RgbImage; also saved as a PNG when a path is given."""
+        xwd = subprocess.run(["xwd", "-root", "-silent", "-display", self.display], capture_output=True, timeout=60)
+        if xwd.returncode != 0 or len(xwd.stdout) < 28:
+            raise HarnessError("xwd failed: %s" % xwd.stderr.decode(errors="replace").strip())
+        # The XWD header is written in big-endian order whatever the machine's.
+        width, height = int.from_bytes(xwd.stdout[16:20], "big"), int.from_bytes(xwd.stdout[20:24], "big")
+        image = RgbImage(width, height, _convert(xwd.stdout, "xwd:-", "rgb:-"))
+        if png:
+            with open(png, "wb") as f:
+                f.write(_convert(xwd.stdout, "xwd:-", "png:-"))
+        return image
+
+    def grab_settled(self, rect, timeout=10.0, interval=0.5, png=None):
+        """Grabs the screen until the rectangle (x, y, w, h) looks the same twice in a row.
+
+        libobs draws displays at its own pace; a picture that changes between two grabs half a
+        second apart is still in a transition or not drawn yet. Returns the last grab even when
+        the picture never settled (the caller's checks then judge what it shows).
+        """
+        deadline = time.monotonic() + timeout
+        last = self.grab()
+        while time.monotonic() < deadline:
+            time.sleep(interval)
+            image = self.grab()
+            same = image.crop(rect) == last.crop(rect)
+            last = image
+            if same:
+                break
+        if png:
+            last.save_png(png)
+        return last
+
     def close(self):
         if self.current:
             self.current.kill()
@@ -916,3 +962,167 @@ class Session:
 
     def __exit__(self, *exc):
         self.close()
+
+
+# ---------------------------------------------------------------------------------------------
+# What is on the screen
+
+
+DOCK_TITLE = "Stilwane Vertical"
+DISPLAY_BACKGROUND = (43, 43, 43)  # the preview display's colour around the letterboxed canvas
+_TREE_LINE_RE = re.compile(
+    r'^(\s*)(0x[0-9a-f]+) (?:"(.*)"|\(has no name\)): \((.*?)\)\s+(\d+)x(\d+)[+]?(-?\d+)[+]?(-?\d+)'
+    r"\s+[+]?(-?\d+)[+]?(-?\d+)")
+
+
+class XWindow:
+    """One window of `xwininfo -root -tree`: absolute position, size, name (None: no name)."""
+
+    def __init__(self, wid, name, x, y, width, height, parent=None):
+        self.id = wid
+        self.name = name
+        self.x, self.y, self.width, self.height = x, y, width, height
+        self.parent = parent
+        self.children = []
+
+    @property
+    def rect(self):
+        return (self.x, self.y, self.width, self.height)
+
+    def walk(self):
+        """This window and every window below it, parents first."""
+        yield self
+        for child in self.children:
+            yield from child.walk()
+
+    def find(self, name):
+        """The first window below (or at) this one with the name, or None."""
+        return next((w for w in self.walk() if w.name == name), None)
+
+    def find_main(self):
+        """OBS's main window (its title starts with "OBS <version>"), or None."""
+        return next((w for w in self.walk() if w.name and re.match(r"OBS \d+\.", w.name)), None)
+
+    def __repr__(self):
+        return "XWindow(%s %r %dx%d+%d+%d)" % (self.id, self.name, self.width, self.height, self.x, self.y)
+
+
+def parse_window_tree(text):
+    """The window tree of `xwininfo -root -tree` output; children are indented below parents."""
+    root = XWindow("root", None, 0, 0, 0, 0)
+    m = re.search(r"Window id: (0x[0-9a-f]+)", text)
+    if m:
+        root.id = m.group(1)
+    stack = [(-1, root)]
+    for line in text.splitlines():
+        m = _TREE_LINE_RE.match(line)
+        if not m:
+            continue
+        indent = len(m.group(1))
+        while stack[-1][0] >= indent:
+            stack.pop()
+        parent = stack[-1][1]
+        w = XWindow(m.group(2), m.group(3), int(m.group(9)), int(m.group(10)), int(m.group(5)), int(m.group(6)),
+                    parent)
+        parent.children.append(w)
+        stack.append((indent, w))
+    return root
+
+
+def drawing_windows(window):
+    """The windows below `window` that libobs draws into, largest first.
+
+    On X11 libobs draws a display into a child window of its own, without a name and of the
+    display's size, inside the window the front end gives it: that parent is the display.
+    """
+    found = [w for w in window.walk()
+             if any(c.name is None and (c.width, c.height) == (w.width, w.height) for c in w.children)]
+    return sorted(found, key=lambda w: -w.width * w.height)
+
+
+def letterbox(rect, canvas_width, canvas_height):
+    """Where a display of the rectangle (x, y, w, h) draws the canvas: (x, y, w, h), centred.
+
+    The same integer arithmetic as the preview's: the canvas keeps its aspect, the spare width
+    or height is split evenly (the odd pixel goes to the right or bottom).
+    """
+    x, y, cx, cy = rect
+    if canvas_width * cy < cx * canvas_height:
+        w, h = canvas_width * cy // canvas_height, cy
+    else:
+        w, h = cx, (cx * canvas_height // canvas_width if canvas_width else 0)
+    return (x + (cx - w) // 2, y + (cy - h) // 2, w, h)
+
+
+class RgbImage:
+    """Pixels of a screen grab or an image file: 8-bit RGB, rows top to bottom."""
+
+    def __init__(self, width, height, data):
+        if len(data) != width * height * 3:
+            raise HarnessError("%dx%d RGB image with %d bytes" % (width, height, len(data)))
+        self.width, self.height, self.data = width, height, data
+
+    @classmethod
+    def load(cls, path):
+        """Any image ImageMagick reads (its alpha channel dropped)."""
+        r = subprocess.run(["identify", "-format", "%w %h", path + "[0]"], capture_output=True, timeout=60)
+        if r.returncode != 0:
+            raise HarnessError("identify %s failed: %s" % (path, r.stderr.decode(errors="replace").strip()))
+        width, height = (int(v) for v in r.stdout.split())
+        with open(path, "rb") as f:
+            return cls(width, height, _convert(f.read(), path.rsplit(".", 1)[-1] + ":-", "rgb:-"))
+
+    def pixel(self, x, y):
+        if not (0 <= x < self.width and 0 <= y < self.height):
+            raise IndexError("pixel (%d, %d) outside %dx%d" % (x, y, self.width, self.height))
+        i = (y * self.width + x) * 3
+        return tuple(self.data[i:i + 3])
+
+    def crop(self, rect):
+        """The bytes of the rectangle (x, y, w, h), clipped to the image."""
+        x, y, w, h = rect
+        x0, x1 = max(0, x), min(self.width, x + w)
+        rows = []
+        for row in range(max(0, y), min(self.height, y + h)):
+            start = row * self.width * 3
+            rows.append(self.data[start + x0 * 3:start + x1 * 3])
+        return b"".join(rows)
+
+    def save_png(self, path):
+        with open(path, "wb") as f:
+            f.write(_convert(self.data, "rgb:-", "png:-", ["-size", "%dx%d" % (self.width, self.height),
+                                                             "-depth", "8"]))
+
+
+def png_size(path):
+    """(width, height) from a PNG file's header, or None when the file is no PNG."""
+    with open(path, "rb") as f:
+        head = f.read(24)
+    if len(head) < 24 or head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
+        return None
+    return int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
+
+
+def _convert(data, src, dst, options=()):
+    r = subprocess.run(["convert"] + list(options) + [src, "-depth", "8", dst], input=data, capture_output=True,
+                       timeout=60)
+    if r.returncode != 0:
+        raise HarnessError("convert %s %s failed: %s" % (src, dst, r.stderr.decode(errors="replace").strip()))
+    return r.stdout
+
+
+def _x11_resize(display, window, width, height):
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XResizeWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_uint, ctypes.c_uint]
+    x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    dpy = x11.XOpenDisplay(display.encode())
+    if not dpy:
+        raise HarnessError("cannot open the X display %s" % display)
+    try:
+        x11.XResizeWindow(dpy, int(window, 16), int(width), int(height))
+        x11.XSync(dpy, 0)
+    finally:
+        x11.XCloseDisplay(dpy)

@@ -1,5 +1,6 @@
 """Starts OBS 32 once with the built module in a throwaway HOME, lets it run a few seconds with the
-self-test on, takes a screenshot, shuts OBS down with SIGINT and keeps the evidence.
+self-test on, takes a screenshot (once the dock's vertical preview stopped changing), shuts OBS down
+with SIGINT and keeps the evidence, the guide image the module exports (STILWANE_GUIDE_PNG) with it.
 
 Run inside the build root; scripts/run-obs does that from the host. Exit status: 0 when the module
 loaded and OBS ended cleanly, 1 otherwise (the log's tail is printed), 2 for bad arguments.
@@ -15,6 +16,9 @@ import time
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import obsharness as h  # noqa: E402
+
+SELFTEST_DONE_RE = r"\[stilwane\]\[selftest\] vertical scenes: "
+GUIDE_RE = r"\[stilwane\] guide image (saved|failed): (.*)$"
 
 
 def parse_args():
@@ -51,10 +55,12 @@ def main():
     failures = []
     warnings = []
     run = None
+    dock_line = None
     with h.Session(module=False, display=args.desktop, keep=args.keep, isolate_network=isolate) as s:
         s.home.install_module(args.module, args.data)
         print("run-obs: OBS home %s, display %s" % (s.home.path, s.display), flush=True)
-        run = s.start_obs(env={"STILWANE_SELFTEST": "1"})
+        guides = os.path.join(args.out, "guides.png")
+        run = s.start_obs(env={"STILWANE_SELFTEST": "1", "STILWANE_GUIDE_PNG": guides})
         try:
             run.wait_module_loaded(args.load_timeout)
         except h.HarnessError:
@@ -70,12 +76,17 @@ def main():
             deadline = time.monotonic() + args.seconds
             while time.monotonic() < deadline and run.proc.poll() is None:
                 time.sleep(0.2)
+            if run.proc.poll() is None and not run.find_all(SELFTEST_DONE_RE):
+                warnings.append("the self-test did not finish within %.1f s" % args.seconds)
         screenshot = os.path.join(args.out, "screenshot.png")
         if run.proc.poll() is None:
             try:
                 # On a private Xvfb the whole screen shows floating docks too; on a desktop,
                 # only OBS's window is ours to capture.
-                s.screenshot(screenshot, None if s.xvfb else s.main_window())
+                if s.xvfb:
+                    dock_line = shoot_settled(s, screenshot, warnings)
+                else:
+                    s.screenshot(screenshot, s.main_window())
             except (h.HarnessError, OSError) as exc:
                 warnings.append("no screenshot: %s" % exc)
         elif not failures:
@@ -110,10 +121,20 @@ def main():
         print()
         print("run-obs: OBS ran %.1f s, %s, memory leaks: %s" % (
             result.seconds, h.describe_status(result.returncode), result.leaks))
-        for name in ("obs-log.txt", "config.json", "screenshot.png"):
+        guide = re.findall(GUIDE_RE, log, re.M)
+        if os.path.isfile(guides) and guide[-1:] == [("saved", guides)]:
+            saved.append("guides.png")
+        elif guide:
+            warnings.append("the guide image was not saved: %s" % guide[-1][0])
+        else:
+            warnings.append("the log says nothing about the guide image")
+        listed = ("obs-log.txt", "config.json", "screenshot.png", "guides.png")
+        for name in listed:
             if name in saved:
                 print("run-obs: %-15s %s" % (name, os.path.join(shown, name)))
-        others = [n for n in saved if n not in ("obs-log.txt", "config.json", "screenshot.png")]
+        if dock_line:
+            print("run-obs: %s" % dock_line)
+        others = [n for n in saved if n not in listed]
         if others:
             print("run-obs: also in %s: %s" % (shown, ", ".join(others)))
         for w in warnings:
@@ -123,6 +144,23 @@ def main():
             print(run.describe(80))
             return 1
     return 0
+
+
+def shoot_settled(session, path, warnings):
+    """Saves the screen once the dock's preview stopped changing; returns a line on where the dock is."""
+    tree = session.window_tree()
+    dock = tree.find(h.DOCK_TITLE)
+    displays = h.drawing_windows(dock) if dock else []
+    if not displays:
+        warnings.append("the screenshot shows no vertical preview (dock: %s)" % ("none" if dock is None else
+                        "%dx%d at %d,%d" % (dock.width, dock.height, dock.x, dock.y)))
+        session.screenshot(path)
+        return None
+    session.grab_settled(displays[0].rect, png=path)
+    main_window = tree.find_main()
+    where = "docked" if main_window is not None and dock.parent is main_window else "floating"
+    return "%-15s %s, %dx%d at %d,%d; its preview %dx%d" % (
+        "dock", where, dock.width, dock.height, dock.x, dock.y, displays[0].width, displays[0].height)
 
 
 def copy(src, out, name):
