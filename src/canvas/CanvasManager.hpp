@@ -140,6 +140,10 @@ public:
 	void prepareMainTransitionClone(obs_source_t *mainTransition, obs_data_t *settings);
 	obs_source_t *activeTransitionSource() const { return activeTransition; }
 
+	// Links to main scenes: a main scene's uuid, "same-name", or empty for none.
+	QString sceneLink(obs_source_t *scene) const;
+	void setSceneLink(obs_source_t *scene, const QString &link);
+
 	TransitionChoice chooseTransition(obs_source_t *scene, int mainDurationMs, obs_source_t *mainTransition,
 					  bool followMain, obs_data_t *mainSettings);
 	bool startTransition(obs_source_t *scene, const TransitionChoice &choice, const QString &trigger);

@@ -2,6 +2,8 @@
 
 #include <canvas/CanvasManager.hpp>
 #include <docks/IconButton.hpp>
+#include <docks/ScenesDock.hpp>
+#include <docks/SourcesDock.hpp>
 #include <plugin/ConfigRecord.hpp>
 #include <plugin/Module.hpp>
 #include <preview/PreviewDock.hpp>
@@ -213,8 +215,14 @@ QWidget *MainDock::buildBottomPane()
 
 	tabStack = new QStackedWidget(bottomPane);
 	tabStack->setObjectName("stilwane_tab_stack");
-	for (const TabInfo &tab : kTabs)
-		tabStack->addWidget(placeholderPage(tabStack, tab.name));
+	auto *scenes = new ScenesDock(tabStack);
+	scenes->setObjectName("stilwane_page_scenes");
+	tabStack->addWidget(scenes);
+	auto *sources = new SourcesDock(tabStack);
+	sources->setObjectName("stilwane_page_sources");
+	tabStack->addWidget(sources);
+	for (size_t i = size_t(tabStack->count()); i < std::size(kTabs); i++)
+		tabStack->addWidget(placeholderPage(tabStack, kTabs[i].name));
 	tabStack->setCurrentIndex(current);
 	layout->addWidget(tabStack, 1);
 

@@ -202,7 +202,7 @@ private slots:
 		QCOMPARE(group->checkedId(), page);
 	}
 
-	void tabsArePlaceholders()
+	void tabsInOrderWithLaterPagesDisabled()
 	{
 		makeDock(300, 900);
 		const QStringList names = {"scenes", "sources", "transitions", "audio"};
@@ -215,6 +215,8 @@ private slots:
 			QVERIFY(button->isCheckable());
 			QWidget *page = tabStack()->widget(i);
 			QCOMPARE(page->objectName(), "stilwane_page_" + names[i]);
+			if (i < 2)
+				continue; // the scenes and sources pages are real docks
 			auto *label = page->findChild<QLabel *>();
 			QVERIFY(label);
 			QVERIFY(!label->isEnabled());
