@@ -397,6 +397,19 @@ class ObsHome:
         with open(self.module_config_path) as f:
             return json.load(f)
 
+    def update_module_config(self, values):
+        """Merges the values into the module's config.json (made when missing), as an earlier session
+        of the user would have left them; the module reads it when OBS starts next."""
+        try:
+            config = self.read_module_config()
+        except FileNotFoundError:
+            config = {}
+        config.update(values)
+        os.makedirs(self.module_config_dir, exist_ok=True)
+        with open(self.module_config_path, "w") as f:
+            json.dump(config, f)
+        return config
+
     @property
     def scenes_dir(self):
         return os.path.join(self.obs_dir, "basic", "scenes")
