@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 
 #include <optional>
@@ -21,6 +23,15 @@ public:
 	enum FileState { FileIdle = 0, FileStarting = 1, FileActive = 2, FileStopping = 3 };
 
 	static VerticalOutput *instance();
+
+	// Registered H.264 video encoders that are neither deprecated nor internal, as (id, display name),
+	// in libobs's order. Any thread.
+	static QList<QPair<QString, QString>> availableH264Encoders();
+	// The first registered encoder of the hardware-first preference list, else the first available
+	// H.264 encoder, else "obs_x264". Any thread.
+	static QString preferredEncoderId();
+	static bool encoderTypeExists(const QString &id);
+	static bool outputTypeExists(const QString &id);
 
 	StreamState streamState() const { return StreamIdle; }
 	FileState recordingState() const { return FileIdle; }
