@@ -162,20 +162,21 @@ void CanvasManager::releaseCanvas()
 	}
 	releaseTransitions();
 
+	bool dropped = canvasRef && obs_canvas_removed(canvasRef);
 	if (canvasRef) {
-		bool dropped = obs_canvas_removed(canvasRef);
 		if (dropped)
 			removeScenesOf(canvasRef);
 		obs_canvas_release(canvasRef);
 		canvasRef = nullptr;
-		// Let libobs destroy the scenes now: OBS frees its sources right after clearing a
-		// collection, and scene items destroyed later would release sources already freed.
-		if (dropped)
-			obs_wait_for_destroy_queue();
 	}
+	// The docks let go of their scene references here, before the wait below.
 	emitCanvasStateSignals();
 	emit transitionsChanged();
 	emit transitionSettingsChanged();
+	// Let libobs destroy the scenes now: OBS frees its sources right after clearing a collection,
+	// and scene items destroyed later would release sources already freed.
+	if (dropped)
+		obs_wait_for_destroy_queue();
 }
 
 // OBS has dropped the canvas (its collection is being cleared or OBS is exiting) and the collection is

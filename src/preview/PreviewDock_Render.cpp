@@ -70,6 +70,27 @@ void drawSelection(obs_sceneitem_t *item, float scale)
 		drawHandle(corner.x, corner.y, handle, kSelectionRed);
 }
 
+// Draws inside the scene's enumeration, which holds the scene lock, so that the user-interface
+// thread cannot remove the item while it is drawn.
+void drawSelectedItem(obs_scene_t *scene, int64_t id, float scale)
+{
+	struct Target {
+		int64_t id;
+		float scale;
+	} target{id, scale};
+	obs_scene_enum_items(
+		scene,
+		[](obs_scene_t *, obs_sceneitem_t *item, void *param) {
+			auto *t = static_cast<Target *>(param);
+			if (obs_sceneitem_get_id(item) != t->id)
+				return true;
+			if (!obs_sceneitem_locked(item))
+				drawSelection(item, t->scale);
+			return false;
+		},
+		&target);
+}
+
 struct CanvasView {
 	uint32_t width = 0;
 	uint32_t height = 0;
@@ -146,11 +167,8 @@ void PreviewDock::renderPreview(void *data, uint32_t cx, uint32_t cy)
 		}
 
 		const int64_t id = CanvasManager::instance()->selectedItemId();
-		if (id >= 0 && scene) {
-			obs_sceneitem_t *item = obs_scene_find_sceneitem_by_id(obs_scene_from_source(scene), id);
-			if (item && !obs_sceneitem_locked(item))
-				drawSelection(item, view.scale);
-		}
+		if (id >= 0 && scene)
+			drawSelectedItem(obs_scene_from_source(scene), id, view.scale);
 		endCanvasView();
 	}
 	obs_source_release(scene);
