@@ -212,14 +212,24 @@ void ScenesDock::addScene()
 	showNewScene(obs_scene_get_source(scene), "scene-added");
 }
 
+// The modal loops below may run a collection switch or a remote request: only the scene's uuid is
+// kept across them, and the scene is looked up again afterwards.
 void ScenesDock::removeScene()
 {
 	CanvasManager *m = CanvasManager::instance();
-	OBSSourceAutoRelease scene = m->findSceneByUuid(selectedSceneUuid());
-	if (!scene)
-		return;
-	const QString text = translate("Scenes.ConfirmRemove").arg(QString::fromUtf8(obs_source_get_name(scene)));
+	const QString uuid = selectedSceneUuid();
+	QString name;
+	{
+		OBSSourceAutoRelease scene = m->findSceneByUuid(uuid);
+		if (!scene)
+			return;
+		name = QString::fromUtf8(obs_source_get_name(scene));
+	}
+	const QString text = translate("Scenes.ConfirmRemove").arg(name);
 	if (!confirmYesNo(this, translate("Scenes.Remove"), text))
+		return;
+	OBSSourceAutoRelease scene = m->findSceneByUuid(uuid);
+	if (!scene)
 		return;
 	m->removeScene(scene);
 	obs_frontend_save();
@@ -228,15 +238,22 @@ void ScenesDock::removeScene()
 void ScenesDock::renameScene()
 {
 	CanvasManager *m = CanvasManager::instance();
-	OBSSourceAutoRelease scene = m->findSceneByUuid(selectedSceneUuid());
-	if (!scene)
-		return;
-	const QString current = QString::fromUtf8(obs_source_get_name(scene));
+	const QString uuid = selectedSceneUuid();
+	QString current;
+	{
+		OBSSourceAutoRelease scene = m->findSceneByUuid(uuid);
+		if (!scene)
+			return;
+		current = QString::fromUtf8(obs_source_get_name(scene));
+	}
 	bool ok = false;
 	const QString entered = askText(this, translate("Scenes.Rename"), translate("Scenes.NewName"), current, &ok);
 	const QString name = entered.trimmed();
 	// Compared untrimmed: the own name with blanks around it is a request for a taken name.
 	if (!ok || name.isEmpty() || entered == current)
+		return;
+	OBSSourceAutoRelease scene = m->findSceneByUuid(uuid);
+	if (!scene)
 		return;
 	if (!m->renameScene(scene, name)) {
 		showMessage(this, MessageKind::Warning, translate("Error.Title"), translate("Scenes.NameExists"));
@@ -262,13 +279,20 @@ void ScenesDock::generateScene()
 void ScenesDock::linkScene()
 {
 	CanvasManager *m = CanvasManager::instance();
-	OBSSourceAutoRelease scene = m->findSceneByUuid(selectedSceneUuid());
-	if (!scene)
-		return;
-	SceneLinkDialog dialog(this, m->sceneLink(scene));
+	const QString uuid = selectedSceneUuid();
+	QString link;
+	{
+		OBSSourceAutoRelease scene = m->findSceneByUuid(uuid);
+		if (!scene)
+			return;
+		link = m->sceneLink(scene);
+	}
+	SceneLinkDialog dialog(this, link);
 	if (execDialog(&dialog) != QDialog::Accepted)
 		return;
-	m->setSceneLink(scene, dialog.chosenLink());
+	OBSSourceAutoRelease scene = m->findSceneByUuid(uuid);
+	if (scene)
+		m->setSceneLink(scene, dialog.chosenLink());
 }
 
 void ScenesDock::editTransitionOverride()
