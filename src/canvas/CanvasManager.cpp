@@ -144,9 +144,7 @@ void CanvasManager::ensureCanvas()
 void CanvasManager::releaseCanvas()
 {
 	flushPendingLog(os_gettime_ns());
-	generation++;
-	swapInProgress = false;
-	swapTarget.clear();
+	abandonStudioSwap();
 	savedPreviewUuid.clear();
 	restorePending = false;
 	setPreviewScene(nullptr, "collection-release");
@@ -353,9 +351,7 @@ void CanvasManager::removeScene(obs_source_t *scene)
 	emit scenesChanged();
 
 	if (wasCurrent) {
-		generation++;
-		swapInProgress = false;
-		swapTarget.clear();
+		abandonStudioSwap();
 		currentUuid.clear();
 		QVector<SceneRef> left = scenes();
 		if (left.isEmpty()) {

@@ -189,6 +189,7 @@ private:
 	void onTransitionVideoStopped(const QString &uuid, uint64_t atNs, uint64_t forGeneration);
 
 	// Switching
+	void abandonStudioSwap();
 	void restoreCurrentScene();
 	void restorePreviewScene();
 

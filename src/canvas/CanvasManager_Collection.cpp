@@ -48,9 +48,7 @@ void CanvasManager::loadFromCollection(obs_data_t *data)
 	releaseCanvas();
 	dropRemovedRetiredCanvases();
 
-	generation++;
-	swapInProgress = false;
-	swapTarget.clear();
+	abandonStudioSwap();
 	canvasUuid.clear();
 	sceneOrder.clear();
 	currentUuid.clear();
@@ -221,9 +219,7 @@ bool CanvasManager::migrateCanvas(bool mixAudio)
 	if (activeTransition)
 		obs_canvas_set_channel(canvasRef, 0, activeTransition);
 
-	generation++;
-	swapInProgress = false;
-	swapTarget.clear();
+	abandonStudioSwap();
 	restoreCurrentScene();
 
 	blog(LOG_INFO, "[stilwane] vertical audio mixAudio: %s", mixAudio ? "on" : "off");

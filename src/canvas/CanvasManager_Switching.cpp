@@ -34,9 +34,7 @@ void CanvasManager::setCurrentScene(obs_source_t *scene, int mainDurationMs, con
 	if (uuid == currentUuid)
 		return;
 	if (swapInProgress) {
-		generation++;
-		swapInProgress = false;
-		swapTarget.clear();
+		abandonStudioSwap();
 	}
 	TransitionChoice choice = chooseTransition(scene, mainDurationMs, mainTransition, followMain, mainSettings);
 	generation++;
@@ -125,9 +123,7 @@ void CanvasManager::setStudioMode(bool enabled)
 			setPreviewScene(current, "studio-enabled");
 		}
 	} else {
-		generation++;
-		swapInProgress = false;
-		swapTarget.clear();
+		abandonStudioSwap();
 		savedPreviewUuid.clear();
 		restorePending = false;
 		setPreviewScene(nullptr, "studio-disabled");
@@ -175,6 +171,15 @@ void CanvasManager::transitionToProgram(int mainDurationMs, const QString &trigg
 			 (choice.durationMs == 0 && !obs_transition_fixed(activeTransition));
 	if (immediate)
 		finishStudioSwap(g);
+}
+
+// A running studio transition ends without its swap: the new generation makes its late
+// transition_video_stop report stale.
+void CanvasManager::abandonStudioSwap()
+{
+	generation++;
+	swapInProgress = false;
+	swapTarget.clear();
 }
 
 void CanvasManager::finishStudioSwap(uint64_t forGeneration)
