@@ -5,14 +5,22 @@
 #include <QPair>
 #include <QString>
 
+#include <cstdint>
+#include <mutex>
 #include <optional>
+#include <thread>
 
-// The vertical stream, recording and replay buffer. This version has no outputs of its own yet:
-// every output stays Idle and a start is refused with a reason.
+#include <obs.h>
+
+// Everything that leaves the plug-in as encoded media: the vertical stream, the vertical recording and
+// the vertical replay buffer, and the one video/audio encoder pair the three share. One per process,
+// never destroyed. State lives on the user-interface thread; libobs reports come from libobs threads
+// and are queued to it, carrying a generation so that reports of a torn-down output are dropped.
 class VerticalOutput : public QObject {
 	Q_OBJECT
 
 public:
+	enum OutputKind { KindStream = 0, KindRecording = 1, KindReplay = 2 };
 	enum StreamState {
 		StreamIdle = 0,
 		StreamConnecting = 1,
@@ -21,6 +29,17 @@ public:
 		StreamStopping = 4
 	};
 	enum FileState { FileIdle = 0, FileStarting = 1, FileActive = 2, FileStopping = 3 };
+
+	// What a libobs signal handler hands to the user-interface thread.
+	enum ReportType { ReportStart, ReportStop, ReportStarting, ReportStopping, ReportReconnecting };
+	struct Report {
+		OutputKind kind = KindStream;
+		uint64_t generation = 0;
+		ReportType type = ReportStart;
+		uint64_t time = 0; // libobs clock (ns) when "start" fired
+		int code = 0;      // "stop"
+		QString error;     // "stop"
+	};
 
 	static VerticalOutput *instance();
 
@@ -33,20 +52,136 @@ public:
 	static bool encoderTypeExists(const QString &id);
 	static bool outputTypeExists(const QString &id);
 
-	StreamState streamState() const { return StreamIdle; }
-	FileState recordingState() const { return FileIdle; }
-	FileState replayState() const { return FileIdle; }
-	bool isAnyOutputBusy() const;
-	bool hasStreamKey() const;
-
-	bool startStream(QString *error);
+	// Stream. error (optional) receives the reason of a failure.
+	bool startStream(QString *error = nullptr);
 	void stopStream(bool force = false);
 	void stopAll();
+	bool ensureEncoders(QString *error = nullptr);
+	void releaseIdleEncoders();
+	void releaseStreamOutput();
+
+	// Recording and replay buffer.
+	bool startRecording(QString *error = nullptr);
+	bool startReplayBuffer(QString *error = nullptr);
+	void stopRecording(bool force = false);
+	void stopReplayBuffer(bool force = false);
+	bool saveReplay(QString *error = nullptr);
+
+	// File naming. extension without the dot; directory empty = the configured or the main recording
+	// directory. Returns an empty string on failure.
+	static QString makeOutputFilePath(const QString &extension, bool replay, QString *error = nullptr,
+					  const QString &directory = QString());
+	// The first of "base.ext", "base (2).ext", "base (3).ext", ... that does not exist in directory.
+	static QString uniqueFilePath(const QString &directory, const QString &baseName, const QString &extension);
+	// The container and the libobs output type the current configuration asks for.
+	static QString recordingExtension();
+	static QString recordingOutputType();
+
+	bool hasStreamKey() const;
+	bool isStreamActive() const;
+	bool isAnyOutputBusy() const;
+	StreamState streamState() const { return stream; }
+	FileState recordingState() const { return recording.state; }
+	FileState replayState() const { return replay.state; }
+	int64_t recordingElapsedMs() const;
+	// Milliseconds since the stream went Live (also through reconnects); 0 when not streaming.
+	int64_t streamElapsedMs() const;
+	QString lastRecordingPath() const { return recording.lastSavedPath; }
+	QString lastReplayPath() const { return replay.lastSavedPath; }
+	QString plannedRecordingPath() const { return recording.plannedPath; }
+	QString plannedReplayPath() const { return replay.plannedPath; }
+	uint64_t framesDropped() const;
+	uint64_t totalFrames() const;
+	uint64_t totalBytes() const;
+
+	// The live objects, for tests and diagnostics; null when absent. No new reference.
+	obs_output_t *streamOutput() const { return streamOut; }
+	obs_output_t *recordingOutput() const { return recording.output; }
+	obs_output_t *replayOutput() const { return replay.output; }
+	obs_encoder_t *videoEncoder() const { return videoEnc; }
+	obs_encoder_t *audioEncoder() const { return audioEnc; }
+	obs_service_t *streamService() const { return service; }
+	uint64_t generation(OutputKind kind) const;
+
+	// Applies a libobs report on the user-interface thread; a report whose output is gone or whose
+	// generation is not current is dropped. The signal handlers post here; tests call it directly.
+	void applyReport(const Report &report);
 
 	// Lets tests stand in for "an output is running" without starting one; nullopt restores the
 	// real answer.
 	static void setBusyOverrideForTests(std::optional<bool> busy);
 
+	static const char *streamStateName(int state);
+	static const char *fileStateName(int state);
+
+signals:
+	void stateChanged(int state);
+	void stopped(int code, QString error);
+	void recordingStateChanged(int state);
+	void recordingStopped(int code, QString error);
+	void recordingSaved(QString path);
+	void replayStateChanged(int state);
+	void replayStopped(int code, QString error);
+	void replaySaved(QString path);
+
 private:
+	// The data pointer of every libobs signal connection of one started output: what its reports
+	// need to prove they are current. A new one per start; the output does not hold a reference.
+	struct OutputCallbackContext {
+		VerticalOutput *owner = nullptr;
+		OutputKind kind = KindStream;
+		uint64_t generation = 0;
+		obs_output_t *output = nullptr;
+	};
+
+	struct FileOutputSlot {
+		obs_output_t *output = nullptr; // owned
+		FileState state = FileIdle;
+		QString plannedPath;
+		QString lastSavedPath;
+		uint64_t startTime = 0;
+		uint64_t generation = 0;
+		OutputCallbackContext *context = nullptr; // owned
+	};
+
 	VerticalOutput() = default;
+
+	void setStreamState(StreamState state);
+	void setFileState(OutputKind kind, FileState state);
+	FileOutputSlot &slot(OutputKind kind) { return kind == KindRecording ? recording : replay; }
+	bool startFileOutput(OutputKind kind, QString *error);
+	void stopFileOutput(OutputKind kind, bool force);
+	void tearDownSlot(OutputKind kind);
+	void applyStreamReport(const Report &report);
+	void applyFileReport(const Report &report);
+	void fileStopped(OutputKind kind, int code, const QString &error);
+	void joinStopWorker();
+	void connectOutputSignals(obs_output_t *output, OutputCallbackContext *context);
+	void disconnectOutputSignals(obs_output_t *output, OutputCallbackContext *context);
+	void replaySavedReport(const QString &path);
+
+	// libobs callbacks. Any libobs thread.
+	static void onStart(void *data, calldata_t *cd);
+	static void onStop(void *data, calldata_t *cd);
+	static void onStarting(void *data, calldata_t *cd);
+	static void onStopping(void *data, calldata_t *cd);
+	static void onReconnect(void *data, calldata_t *cd);
+	static void onReconnectSuccess(void *data, calldata_t *cd);
+	static void onReplaySaved(void *data, calldata_t *cd);
+	static void onReplayPacket(obs_output_t *output, struct encoder_packet *packet,
+				   struct encoder_packet_time *time, void *param);
+
+	obs_output_t *streamOut = nullptr; // owned
+	obs_encoder_t *videoEnc = nullptr; // owned
+	obs_encoder_t *audioEnc = nullptr; // owned
+	obs_service_t *service = nullptr;  // owned
+	StreamState stream = StreamIdle;
+	FileOutputSlot recording;
+	FileOutputSlot replay;
+	uint64_t streamGeneration = 0;
+	OutputCallbackContext *streamContext = nullptr; // owned
+	std::thread stopWorker;
+	uint64_t liveSince = 0; // libobs clock (ns) of the first Live report, 0 while not streaming
+	std::mutex mutex;
+	QString pendingReplayName; // guarded by mutex
 };

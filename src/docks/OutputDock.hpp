@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+
+class IconButton;
+class QLabel;
+
+// The user's control of the vertical outputs: the stream, record, replay and save-replay buttons (a
+// row the main dock places in its tool row) and the one-line status label under the preview, with
+// clocks, statistics, transient messages and error boxes. Its start/stop/save operations carry the
+// user feedback that the hotkeys and the main-output follow rules use too.
+class OutputDock : public QWidget {
+	Q_OBJECT
+
+public:
+	explicit OutputDock(QWidget *parent = nullptr);
+
+	// Re-parents the button row to parent, shows it and returns it.
+	QWidget *takeButtonRow(QWidget *parent);
+
+	void startStreamWithUi();
+	void stopStreamIfRunning();
+	void startRecordingWithUi();
+	void stopRecordingIfRunning();
+	void startReplayWithUi();
+	void stopReplayIfRunning();
+	void saveReplayWithUi();
+
+	// forced: the user asked (button, hotkey), so the notice shows as an error.
+	void showNoKeyNotice(bool forced);
+	// The text as an error message in the status line, then a warning box.
+	void showErrorBox(const QString &text);
+	void showStatusMessage(const QString &text, const QString &tooltip, bool isError, bool isNoKey);
+	void refreshStatus();
+	// The configuration or the canvas changed: a no-key notice goes once a key exists.
+	void settingsOrCanvasChanged();
+
+	static QString formatClock(int64_t seconds);
+
+	// For tests and diagnostics.
+	QLabel *statusLabel() const { return status; }
+	IconButton *streamButton() const { return streamBtn; }
+	IconButton *recordButton() const { return recordBtn; }
+	IconButton *replayButton() const { return replayBtn; }
+	IconButton *saveReplayButton() const { return saveReplayBtn; }
+	QString statsText() const { return stats; }
+	QString messageText() const { return message; }
+	bool messageIsError() const { return messageError; }
+	bool messageIsNoKey() const { return messageNoKey; }
+	QTimer *recordingTimer() { return &recordingTimerObj; }
+	QTimer *messageTimer() { return &messageTimerObj; }
+	QTimer *statsTimer() { return &statsTimerObj; }
+
+public slots:
+	void toggle();
+	void onStateChanged(int state);
+	void onStopped(int code, QString error);
+	void tick();
+	void onRecordingStateChanged(int state);
+	void onReplayStateChanged(int state);
+	void recordingTick();
+
+protected:
+	void resizeEvent(QResizeEvent *event) override;
+	void changeEvent(QEvent *event) override;
+
+private:
+	void onFileSaved(bool replay, const QString &path);
+	void onFileStopped(bool replay, int code, const QString &error);
+	void clearMessage();
+	QString summaryText() const;
+
+	QWidget *buttonRow = nullptr;
+	IconButton *streamBtn = nullptr;
+	IconButton *recordBtn = nullptr;
+	IconButton *replayBtn = nullptr;
+	IconButton *saveReplayBtn = nullptr;
+	QLabel *status = nullptr;
+	QTimer statsTimerObj;
+	QElapsedTimer streamClock;
+	QTimer recordingTimerObj;
+	QTimer messageTimerObj;
+	QString stats;
+	QString message;
+	QString messageTooltip;
+	QString lastRecordingSaved;
+	QString lastReplaySaved;
+	bool messageError = false;
+	bool messageNoKey = false;
+	int replaySecondsShown = 60;
+	int64_t lastTotalBytes = 0;
+	int64_t lastStatsTime = 0;
+};
