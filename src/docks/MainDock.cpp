@@ -2,6 +2,7 @@
 
 #include <canvas/CanvasManager.hpp>
 #include <docks/IconButton.hpp>
+#include <docks/OutputDock.hpp>
 #include <docks/ScenesDock.hpp>
 #include <docks/SourcesDock.hpp>
 #include <plugin/ConfigRecord.hpp>
@@ -111,11 +112,9 @@ QWidget *MainDock::buildTopPane()
 	row->setContentsMargins(0, 0, 0, 0);
 	row->setSpacing(1);
 
-	// Keeps the place of the stream, recording and replay buttons of a later version.
-	auto *outputButtons = new QWidget(toolRow);
-	outputButtons->setObjectName("stilwane_output_buttons");
-	outputButtons->setEnabled(false);
-	row->addWidget(outputButtons);
+	// The output controls' buttons lead the row; their status line goes under it.
+	outputControls = new OutputDock(topPane);
+	row->addWidget(outputControls->takeButtonRow(toolRow));
 
 	auto *line = new QFrame(toolRow);
 	line->setObjectName("stilwane_tool_separator");
@@ -157,12 +156,7 @@ QWidget *MainDock::buildTopPane()
 	row->addStretch(1);
 	layout->addWidget(toolRow);
 
-	// Keeps the place of the output status line of a later version.
-	auto *status = new QLabel(translate("Output.Later"), topPane);
-	status->setObjectName("stilwane_output_status");
-	status->setWordWrap(true);
-	status->setEnabled(false);
-	layout->addWidget(status);
+	layout->addWidget(outputControls);
 	return topPane;
 }
 

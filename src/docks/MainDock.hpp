@@ -21,7 +21,7 @@ public:
 	explicit MainDock(QWidget *parent = nullptr);
 	~MainDock() override;
 
-	OutputDock *outputDock() const { return nullptr; }
+	OutputDock *outputDock() const { return outputControls; }
 	PreviewDock *preview() const { return previewDock; }
 
 	// The top pane's height at which the preview shows the whole canvas; 0 while that is unknown.
@@ -46,6 +46,7 @@ private:
 	void scheduleFit();
 	void onSplitterMoved();
 
+	OutputDock *outputControls = nullptr;
 	PreviewDock *previewDock = nullptr;
 	QWidget *topPane = nullptr;
 	QSplitter *splitter = nullptr;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,6 +18,7 @@ ConfirmHandler gConfirmHandler;
 TextInputHandler gTextInputHandler;
 DialogHandler gDialogHandler;
 MenuHandler gMenuHandler;
+DirectoryHandler gDirectoryHandler;
 
 QString obsText(const char *key)
 {
@@ -113,6 +115,18 @@ QAction *execMenu(QMenu *menu, const QPoint &globalPos)
 	if (action)
 		action->trigger();
 	return action;
+}
+
+void setDirectoryHandler(DirectoryHandler handler)
+{
+	gDirectoryHandler = std::move(handler);
+}
+
+QString chooseDirectory(QWidget *parent, const QString &caption, const QString &start)
+{
+	if (gDirectoryHandler)
+		return gDirectoryHandler(caption, start);
+	return QFileDialog::getExistingDirectory(parent, caption, start, QFileDialog::ShowDirsOnly);
 }
 
 void useObsButtonTexts(QDialogButtonBox *buttons)

@@ -46,5 +46,11 @@ QAction *execMenu(QMenu *menu, const QPoint &globalPos);
 using MenuHandler = std::function<QAction *(QMenu *menu)>;
 void setMenuHandler(MenuHandler handler);
 
+// Asks for an existing directory, starting in start; empty when the user cancelled. A handler gets
+// the caption and the start instead and returns the answer.
+QString chooseDirectory(QWidget *parent, const QString &caption, const QString &start);
+using DirectoryHandler = std::function<QString(const QString &caption, const QString &start)>;
+void setDirectoryHandler(DirectoryHandler handler);
+
 // Labels a button box's OK, Cancel, Yes and No buttons with OBS's own texts for them.
 void useObsButtonTexts(QDialogButtonBox *buttons);

@@ -1,33 +1,412 @@
 #include <docks/OutputDock.hpp>
 
-// Temporary stand-ins until the dock is built.
-OutputDock::OutputDock(QWidget *parent) : QWidget(parent) {}
-QWidget *OutputDock::takeButtonRow(QWidget *)
+#include <canvas/CanvasManager.hpp>
+#include <docks/IconButton.hpp>
+#include <docks/MessageBoxes.hpp>
+#include <output/VerticalOutput.hpp>
+#include <plugin/ConfigRecord.hpp>
+#include <plugin/Module.hpp>
+
+#include <QBuffer>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QImageReader>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// Between a button's action and its state; U+30FB, the katakana middle dot.
+const QString kSeparator = QStringLiteral(" \u30FB ");
+const QColor kActiveIcon(0xc3, 0x12, 0x12);
+
+// Recording and replay buffer: only the passing states carry a suffix.
+QString fileButtonText(int state, const char *startKey, const char *stopKey)
 {
-	return nullptr;
+	QString text = translate(state == VerticalOutput::FileIdle ? startKey : stopKey);
+	if (state == VerticalOutput::FileStarting)
+		text += kSeparator + translate("Output.File.Starting");
+	else if (state == VerticalOutput::FileStopping)
+		text += kSeparator + translate("Output.Status.Stopping");
+	return text;
 }
-void OutputDock::startStreamWithUi() {}
-void OutputDock::stopStreamIfRunning() {}
-void OutputDock::startRecordingWithUi() {}
-void OutputDock::stopRecordingIfRunning() {}
-void OutputDock::startReplayWithUi() {}
-void OutputDock::stopReplayIfRunning() {}
-void OutputDock::saveReplayWithUi() {}
-void OutputDock::showNoKeyNotice(bool) {}
-void OutputDock::showErrorBox(const QString &) {}
-void OutputDock::showStatusMessage(const QString &, const QString &, bool, bool) {}
-void OutputDock::refreshStatus() {}
-void OutputDock::settingsOrCanvasChanged() {}
-QString OutputDock::formatClock(int64_t)
+
+void setButtonText(IconButton *button, const QString &text)
 {
-	return {};
+	button->setText(text);
+	button->setToolTip(text);
+	button->setAccessibleName(text);
 }
-void OutputDock::toggle() {}
-void OutputDock::onStateChanged(int) {}
-void OutputDock::onStopped(int, QString) {}
-void OutputDock::tick() {}
-void OutputDock::onRecordingStateChanged(int) {}
-void OutputDock::onReplayStateChanged(int) {}
-void OutputDock::recordingTick() {}
-void OutputDock::resizeEvent(QResizeEvent *) {}
-void OutputDock::changeEvent(QEvent *) {}
+
+// The drawing in one colour, as IconButton draws its own icon, but with the colour chosen per state:
+// the active outputs stand out in the accent. A missing file (OBS's resources outside OBS) leaves the
+// button without an icon.
+void setTintedIcon(IconButton *button, const QString &path, const QColor &normal)
+{
+	QFile file(path);
+	if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+		button->setIcon(QIcon());
+		return;
+	}
+	QByteArray svg = file.readAll();
+	// The inactive drawings are dimmed through opacity; the tint already tells the state.
+	if (path.endsWith("-inactive.svg")) {
+		static const QRegularExpression opacity("((?:fill-|stroke-)?opacity)=\"[^\"]*\"");
+		svg = QString::fromUtf8(svg).replace(opacity, "\\1=\"1\"").toUtf8();
+	}
+	const QColor disabled = button->palette().color(QPalette::Disabled, QPalette::ButtonText);
+	QIcon icon;
+	for (int size : {16, 24, 32, 48, 64}) {
+		for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled}) {
+			QBuffer buffer(&svg);
+			QImageReader reader(&buffer, "svg");
+			reader.setScaledSize(QSize(size, size));
+			QPixmap pixmap = QPixmap::fromImage(reader.read());
+			if (!pixmap.isNull()) {
+				QPainter painter(&pixmap);
+				painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+				painter.fillRect(pixmap.rect(), mode == QIcon::Disabled ? disabled : normal);
+			}
+			icon.addPixmap(pixmap, mode, QIcon::Off);
+		}
+	}
+	button->setIcon(icon);
+}
+
+} // namespace
+
+OutputDock::OutputDock(QWidget *parent) : QWidget(parent)
+{
+	setObjectName("stilwane_output_dock");
+	auto *layout = new QVBoxLayout(this);
+	layout->setContentsMargins(0, 0, 0, 0);
+	layout->setSpacing(0);
+	setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+
+	// The main dock takes the row into its tool row; until then it stays out of sight.
+	buttonRow = new QWidget(this);
+	buttonRow->setObjectName("stilwane_output_buttons");
+	buttonRow->hide();
+	auto *row = new QHBoxLayout(buttonRow);
+	row->setContentsMargins(0, 0, 0, 0);
+	row->setSpacing(0);
+
+	streamBtn = new IconButton(buttonRow, translate("Output.Start"));
+	streamBtn->setObjectName("stilwane_stream_button");
+	recordBtn = new IconButton(buttonRow, translate("Output.Record.Start"));
+	recordBtn->setObjectName("stilwane_record_button");
+	replayBtn = new IconButton(buttonRow, translate("Output.Replay.Start"));
+	replayBtn->setObjectName("stilwane_replay_button");
+	saveReplayBtn = new IconButton(buttonRow, translate("Output.Replay.SaveVertical"), "icon-save");
+	saveReplayBtn->setObjectName("stilwane_save_replay_button");
+	for (IconButton *button : {streamBtn, recordBtn, replayBtn, saveReplayBtn})
+		row->addWidget(button);
+	// Their icons are drawn here per state, in the palette of wherever the row ends up.
+	for (IconButton *button : {streamBtn, recordBtn, replayBtn})
+		button->installEventFilter(this);
+
+	status = new QLabel(this);
+	status->setObjectName("stilwane_output_status");
+	status->setTextFormat(Qt::PlainText);
+	status->setWordWrap(false);
+	status->setMinimumWidth(0);
+	status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+	QFont small = status->font();
+	if (small.pointSizeF() > 0) {
+		small.setPointSizeF(std::max(7.0, small.pointSizeF() - 1));
+		status->setFont(small);
+	}
+	layout->addWidget(status);
+
+	statsTimerObj.setInterval(1000);
+	recordingTimerObj.setSingleShot(true);
+	recordingTimerObj.setTimerType(Qt::PreciseTimer);
+	messageTimerObj.setSingleShot(true);
+
+	VerticalOutput *output = VerticalOutput::instance();
+	connect(streamBtn, &QToolButton::clicked, this, &OutputDock::toggle);
+	connect(recordBtn, &QToolButton::clicked, this, [this] {
+		if (VerticalOutput::instance()->recordingState() != VerticalOutput::FileIdle)
+			stopRecordingIfRunning();
+		else
+			startRecordingWithUi();
+	});
+	connect(replayBtn, &QToolButton::clicked, this, [this] {
+		if (VerticalOutput::instance()->replayState() != VerticalOutput::FileIdle)
+			stopReplayIfRunning();
+		else
+			startReplayWithUi();
+	});
+	connect(saveReplayBtn, &QToolButton::clicked, this, &OutputDock::saveReplayWithUi);
+	connect(output, &VerticalOutput::stateChanged, this, &OutputDock::onStateChanged);
+	connect(output, &VerticalOutput::stopped, this, &OutputDock::onStopped);
+	connect(output, &VerticalOutput::recordingStateChanged, this, &OutputDock::onRecordingStateChanged);
+	connect(output, &VerticalOutput::replayStateChanged, this, &OutputDock::onReplayStateChanged);
+	connect(output, &VerticalOutput::recordingSaved, this, [this](QString path) { onFileSaved(false, path); });
+	connect(output, &VerticalOutput::replaySaved, this, [this](QString path) { onFileSaved(true, path); });
+	connect(output, &VerticalOutput::recordingStopped, this,
+		[this](int code, QString error) { onFileStopped(false, code, error); });
+	connect(output, &VerticalOutput::replayStopped, this,
+		[this](int code, QString error) { onFileStopped(true, code, error); });
+	connect(CanvasManager::instance(), &CanvasManager::canvasChanged, this, &OutputDock::settingsOrCanvasChanged);
+	connect(&statsTimerObj, &QTimer::timeout, this, &OutputDock::tick);
+	connect(&recordingTimerObj, &QTimer::timeout, this, &OutputDock::recordingTick);
+	connect(&messageTimerObj, &QTimer::timeout, this, [this] {
+		clearMessage();
+		refreshStatus();
+	});
+
+	replaySecondsShown = config().replaySeconds;
+	onStateChanged(output->streamState());
+	onRecordingStateChanged(output->recordingState());
+	onReplayStateChanged(output->replayState());
+}
+
+QWidget *OutputDock::takeButtonRow(QWidget *parent)
+{
+	buttonRow->setParent(parent);
+	buttonRow->show();
+	return buttonRow;
+}
+
+void OutputDock::toggle()
+{
+	VerticalOutput *output = VerticalOutput::instance();
+	if (output->isStreamActive() || output->streamState() != VerticalOutput::StreamIdle)
+		stopStreamIfRunning();
+	else
+		startStreamWithUi();
+}
+
+void OutputDock::startStreamWithUi()
+{
+	VerticalOutput *output = VerticalOutput::instance();
+	if (output->isStreamActive() || output->streamState() != VerticalOutput::StreamIdle)
+		return;
+	if (!output->hasStreamKey()) {
+		stilwaneLog(LOG_INFO, "vertical stream not started: no stream key");
+		showNoKeyNotice(true);
+		return;
+	}
+	QString error;
+	if (!output->startStream(&error))
+		showErrorBox(translate("Output.StartFailed").arg(error));
+}
+
+void OutputDock::stopStreamIfRunning()
+{
+	VerticalOutput *output = VerticalOutput::instance();
+	const int state = output->streamState();
+	if (state != VerticalOutput::StreamIdle && state != VerticalOutput::StreamStopping)
+		output->stopStream(false);
+}
+
+void OutputDock::startRecordingWithUi()
+{
+	VerticalOutput *output = VerticalOutput::instance();
+	if (output->recordingState() != VerticalOutput::FileIdle)
+		return;
+	QString error;
+	if (!output->startRecording(&error))
+		showErrorBox(translate("Output.Record.StartFailed").arg(error));
+}
+
+void OutputDock::stopRecordingIfRunning()
+{
+	VerticalOutput *output = VerticalOutput::instance();
+	const int state = output->recordingState();
+	if (state != VerticalOutput::FileIdle && state != VerticalOutput::FileStopping)
+		output->stopRecording(false);
+}
+
+void OutputDock::startReplayWithUi()
+{
+	VerticalOutput *output = VerticalOutput::instance();
+	if (output->replayState() != VerticalOutput::FileIdle)
+		return;
+	QString error;
+	if (!output->startReplayBuffer(&error))
+		showErrorBox(translate("Output.Replay.StartFailed").arg(error));
+}
+
+void OutputDock::stopReplayIfRunning()
+{
+	VerticalOutput *output = VerticalOutput::instance();
+	const int state = output->replayState();
+	if (state != VerticalOutput::FileIdle && state != VerticalOutput::FileStopping)
+		output->stopReplayBuffer(false);
+}
+
+void OutputDock::saveReplayWithUi()
+{
+	VerticalOutput *output = VerticalOutput::instance();
+	if (output->replayState() != VerticalOutput::FileActive)
+		return;
+	QString error;
+	if (!output->saveReplay(&error))
+		showErrorBox(translate("Output.Replay.SaveFailed").arg(error));
+}
+
+void OutputDock::showNoKeyNotice(bool forced)
+{
+	showStatusMessage(translate("Output.NoKeyNotice"), translate("Output.NoKeyHint"), forced, true);
+}
+
+void OutputDock::showErrorBox(const QString &text)
+{
+	showStatusMessage(text, text, true, false);
+	showMessage(this, MessageKind::Warning, translate("Error.Title"), text);
+}
+
+void OutputDock::showStatusMessage(const QString &text, const QString &tooltip, bool isError, bool isNoKey)
+{
+	// A plain message never hides an error that is still showing.
+	if (isError || isError == messageError || !messageTimerObj.isActive()) {
+		message = text;
+		messageTooltip = tooltip;
+		messageError = isError;
+		messageNoKey = isNoKey;
+		messageTimerObj.start(isError || isNoKey ? 12000 : 8000);
+	}
+	refreshStatus();
+}
+
+void OutputDock::clearMessage()
+{
+	message.clear();
+	messageTooltip.clear();
+	messageError = false;
+	messageNoKey = false;
+}
+
+void OutputDock::settingsOrCanvasChanged()
+{
+	// The notice asked for a key; once there is one it has said its piece.
+	if (messageNoKey && VerticalOutput::instance()->hasStreamKey()) {
+		messageTimerObj.stop();
+		clearMessage();
+	}
+	refreshStatus();
+}
+
+void OutputDock::onStateChanged(int state)
+{
+	streamShown = state;
+	QString text = translate(state == VerticalOutput::StreamIdle ? "Output.Start" : "Output.Stop");
+	if (state != VerticalOutput::StreamIdle)
+		text += kSeparator + translate(streamStatusKey(state));
+	setButtonText(streamBtn, text);
+	streamBtn->setEnabled(state != VerticalOutput::StreamStopping);
+	updateStreamIcon();
+
+	// A reconnect keeps the clock and the statistics running: the stream is the same to the viewer.
+	if (state == VerticalOutput::StreamLive && !statsTimerObj.isActive()) {
+		streamClock.restart();
+		lastTotalBytes = 0;
+		lastStatsTime = 0;
+		statsTimerObj.start();
+	} else if (state == VerticalOutput::StreamIdle) {
+		statsTimerObj.stop();
+		streamClock.invalidate();
+		stats.clear();
+	}
+	refreshStatus();
+}
+
+void OutputDock::onStopped(int code, QString error)
+{
+	if (code == 0)
+		return;
+	QString text = translate("Output.Stopped").arg(code);
+	if (!error.isEmpty())
+		text += "\n" + error;
+	stilwaneLog(LOG_WARNING, "vertical stream stopped: code %d %s", code, error.toUtf8().constData());
+	showStatusMessage(text, text, true, false);
+}
+
+void OutputDock::onRecordingStateChanged(int state)
+{
+	recordingShown = state;
+	setButtonText(recordBtn, fileButtonText(state, "Output.Record.Start", "Output.Record.Stop"));
+	recordBtn->setEnabled(state != VerticalOutput::FileStopping);
+	updateRecordIcon();
+	if (state == VerticalOutput::FileActive) {
+		recordingTick();
+	} else {
+		recordingTimerObj.stop();
+		refreshStatus();
+	}
+}
+
+void OutputDock::onReplayStateChanged(int state)
+{
+	// The buffer's length is fixed when it starts; a later change of the setting does not apply to it.
+	if (state == VerticalOutput::FileStarting)
+		replaySecondsShown = config().replaySeconds;
+	replayShown = state;
+	setButtonText(replayBtn, fileButtonText(state, "Output.Replay.Start", "Output.Replay.Stop"));
+	replayBtn->setEnabled(state != VerticalOutput::FileStopping);
+	saveReplayBtn->setEnabled(state == VerticalOutput::FileActive);
+	updateReplayIcon();
+	refreshStatus();
+}
+
+void OutputDock::onFileSaved(bool replay, const QString &path)
+{
+	(replay ? lastReplaySaved : lastRecordingSaved) = path;
+	showStatusMessage(translate("Output.FileSaved").arg(QFileInfo(path).fileName()), path, false, false);
+}
+
+void OutputDock::onFileStopped(bool replay, int code, const QString &error)
+{
+	if (code == 0)
+		return;
+	QString text = translate(replay ? "Output.Replay.Stopped" : "Output.Record.Stopped").arg(code);
+	if (!error.isEmpty())
+		text += " " + error;
+	stilwaneLog(LOG_WARNING, "vertical %s stopped: code %d %s", replay ? "replay" : "recording", code,
+		    error.toUtf8().constData());
+	showStatusMessage(text, text, true, false);
+}
+
+bool OutputDock::eventFilter(QObject *watched, QEvent *event)
+{
+	if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
+		if (watched == streamBtn)
+			updateStreamIcon();
+		else if (watched == recordBtn)
+			updateRecordIcon();
+		else if (watched == replayBtn)
+			updateReplayIcon();
+	}
+	return QWidget::eventFilter(watched, event);
+}
+
+void OutputDock::updateStreamIcon()
+{
+	const bool live = streamShown == VerticalOutput::StreamLive;
+	setTintedIcon(streamBtn, live ? ":/res/images/streaming-active.svg" : ":/res/images/streaming-inactive.svg",
+		      live ? kActiveIcon : streamBtn->palette().color(QPalette::ButtonText));
+}
+
+void OutputDock::updateRecordIcon()
+{
+	const bool active = recordingShown == VerticalOutput::FileActive;
+	setTintedIcon(recordBtn, active ? ":/res/images/recording-active.svg" : ":/res/images/recording-inactive.svg",
+		      active ? kActiveIcon : recordBtn->palette().color(QPalette::ButtonText));
+}
+
+void OutputDock::updateReplayIcon()
+{
+	const bool active = replayShown == VerticalOutput::FileActive;
+	setTintedIcon(replayBtn, moduleIconPath("replay.svg"),
+		      active ? kActiveIcon : replayBtn->palette().color(QPalette::ButtonText));
+}

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 
 class IconButton;
 class QLabel;
@@ -56,6 +57,18 @@ public:
 	QTimer *messageTimer() { return &messageTimerObj; }
 	QTimer *statsTimer() { return &statsTimerObj; }
 
+	// What the dock reads from the outputs besides their states: the clock and counters behind the
+	// status line. Tests stand in for a running output through setFiguresSourceForTests; nullptr
+	// restores the real figures.
+	struct OutputFigures {
+		bool streamActive = false;
+		int64_t recordingElapsedMs = 0;
+		uint64_t totalBytes = 0;
+		uint64_t framesDropped = 0;
+		uint64_t totalFrames = 0;
+	};
+	static void setFiguresSourceForTests(std::function<OutputFigures()> source);
+
 public slots:
 	void toggle();
 	void onStateChanged(int state);
@@ -70,10 +83,18 @@ protected:
 	void changeEvent(QEvent *event) override;
 
 private:
+	// Redraws a button's icon when its palette or style changes.
+	bool eventFilter(QObject *watched, QEvent *event) override;
 	void onFileSaved(bool replay, const QString &path);
 	void onFileStopped(bool replay, int code, const QString &error);
 	void clearMessage();
-	QString summaryText() const;
+	QString summaryText(bool *anyActive = nullptr) const;
+	static OutputFigures figures();
+	// The locale key of a stream state's name.
+	static const char *streamStatusKey(int state);
+	void updateStreamIcon();
+	void updateRecordIcon();
+	void updateReplayIcon();
 
 	QWidget *buttonRow = nullptr;
 	IconButton *streamBtn = nullptr;
@@ -95,4 +116,8 @@ private:
 	int replaySecondsShown = 60;
 	int64_t lastTotalBytes = 0;
 	int64_t lastStatsTime = 0;
+	// The states as last reported by the output; the buttons and the status line show these.
+	int streamShown = 0;
+	int recordingShown = 0;
+	int replayShown = 0;
 };

@@ -3,17 +3,31 @@
 #include <plugin/ConfigRecord.hpp>
 #include <plugin/Module.hpp>
 
-// Temporary stand-ins until the outputs are built: everything links, nothing starts.
+#include <QMetaObject>
+
+#include <algorithm>
+
+#include <util/platform.h>
+
+namespace {
+
+std::optional<bool> busyOverride;
+
+// A key pasted from YouTube's page often brings a space or line break along; a key of blanks is no key.
+QString trimmedConfigKey()
+{
+	return QString::fromStdString(config().key).trimmed();
+}
+
+} // namespace
 
 VerticalOutput *VerticalOutput::instance()
 {
-	static VerticalOutput output;
-	return &output;
+	// Never destroyed: a static object would be torn down after libobs and Qt are gone, and a stop
+	// worker still joinable at that point would abort the process.
+	static VerticalOutput *const output = new VerticalOutput;
+	return output;
 }
-
-namespace {
-std::optional<bool> busyOverride;
-} // namespace
 
 void VerticalOutput::setBusyOverrideForTests(std::optional<bool> busy)
 {
@@ -24,92 +38,233 @@ bool VerticalOutput::isAnyOutputBusy() const
 {
 	if (busyOverride)
 		return *busyOverride;
-	return streamState() != StreamIdle || recordingState() != FileIdle || replayState() != FileIdle;
+	return stream != StreamIdle || recording.state != FileIdle || replay.state != FileIdle;
 }
 
 bool VerticalOutput::hasStreamKey() const
 {
-	return !config().key.empty();
+	return !trimmedConfigKey().isEmpty();
 }
 
-bool VerticalOutput::startStream(QString *error)
+obs_data_t *VerticalOutput::serviceSettings()
 {
-	if (error)
-		*error = QStringLiteral("not built yet");
-	return false;
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_string(settings, "service", "YouTube - RTMPS");
+	obs_data_set_string(settings, "server", QString::fromStdString(config().server).trimmed().toUtf8().constData());
+	obs_data_set_string(settings, "key", trimmedConfigKey().toUtf8().constData());
+	return settings;
 }
-void VerticalOutput::stopStream(bool) {}
-void VerticalOutput::stopAll() {}
-bool VerticalOutput::ensureEncoders(QString *)
+
+QString VerticalOutput::withoutStreamKey(const QString &text)
 {
-	return false;
+	const QString key = trimmedConfigKey();
+	if (key.isEmpty())
+		return text;
+	QString result = text;
+	return result.replace(key, QStringLiteral("********"));
 }
-void VerticalOutput::releaseIdleEncoders() {}
-void VerticalOutput::releaseStreamOutput() {}
-bool VerticalOutput::startRecording(QString *)
+
+void VerticalOutput::stopAll()
 {
-	return false;
+	stopStream(true);
+	stopRecording(true);
+	stopReplayBuffer(true);
 }
-bool VerticalOutput::startReplayBuffer(QString *)
+
+void VerticalOutput::setStreamState(StreamState state)
 {
-	return false;
+	if (stream == state)
+		return;
+	stream = state;
+	if (state == StreamIdle)
+		liveSince = 0;
+	emit stateChanged(state);
 }
-void VerticalOutput::stopRecording(bool) {}
-void VerticalOutput::stopReplayBuffer(bool) {}
-bool VerticalOutput::saveReplay(QString *)
+
+void VerticalOutput::setFileState(OutputKind kind, FileState state)
 {
-	return false;
+	FileOutputSlot &s = slot(kind);
+	if (s.state == state)
+		return;
+	s.state = state;
+	if (kind == KindRecording)
+		emit recordingStateChanged(state);
+	else
+		emit replayStateChanged(state);
 }
-QString VerticalOutput::makeOutputFilePath(const QString &, bool, QString *, const QString &)
-{
-	return {};
-}
-QString VerticalOutput::uniqueFilePath(const QString &, const QString &, const QString &)
-{
-	return {};
-}
-QString VerticalOutput::recordingExtension()
-{
-	return "mp4";
-}
-QString VerticalOutput::recordingOutputType()
-{
-	return "mp4_output";
-}
+
 bool VerticalOutput::isStreamActive() const
 {
-	return false;
+	return streamOut && obs_output_active(streamOut);
 }
+
 int64_t VerticalOutput::recordingElapsedMs() const
 {
-	return 0;
+	if (recording.state != FileActive || !recording.startTime)
+		return 0;
+	const uint64_t now = os_gettime_ns();
+	return now > recording.startTime ? int64_t((now - recording.startTime) / 1000000) : 0;
 }
+
 int64_t VerticalOutput::streamElapsedMs() const
 {
-	return 0;
+	if (stream == StreamIdle || !liveSince)
+		return 0;
+	const uint64_t now = os_gettime_ns();
+	return now > liveSince ? int64_t((now - liveSince) / 1000000) : 0;
 }
+
 uint64_t VerticalOutput::framesDropped() const
 {
-	return 0;
+	return streamOut ? uint64_t(std::max(0, obs_output_get_frames_dropped(streamOut))) : 0;
 }
+
 uint64_t VerticalOutput::totalFrames() const
 {
-	return 0;
+	return streamOut ? uint64_t(std::max(0, obs_output_get_total_frames(streamOut))) : 0;
 }
+
 uint64_t VerticalOutput::totalBytes() const
 {
+	return streamOut ? obs_output_get_total_bytes(streamOut) : 0;
+}
+
+uint64_t VerticalOutput::generation(OutputKind kind) const
+{
+	switch (kind) {
+	case KindStream:
+		return streamGeneration;
+	case KindRecording:
+		return recording.generation;
+	case KindReplay:
+		return replay.generation;
+	}
 	return 0;
 }
-uint64_t VerticalOutput::generation(OutputKind) const
+
+const char *VerticalOutput::streamStateName(int state)
 {
-	return 0;
+	switch (state) {
+	case StreamConnecting:
+		return "Connecting";
+	case StreamLive:
+		return "Live";
+	case StreamReconnecting:
+		return "Reconnecting";
+	case StreamStopping:
+		return "Stopping";
+	default:
+		return "Idle";
+	}
 }
-void VerticalOutput::applyReport(const Report &) {}
-const char *VerticalOutput::streamStateName(int)
+
+const char *VerticalOutput::fileStateName(int state)
 {
-	return "Idle";
+	switch (state) {
+	case FileStarting:
+		return "Starting";
+	case FileActive:
+		return "Active";
+	case FileStopping:
+		return "Stopping";
+	default:
+		return "Idle";
+	}
 }
-const char *VerticalOutput::fileStateName(int)
+
+// ---- libobs reports
+
+void VerticalOutput::applyReport(const Report &report)
 {
-	return "Idle";
+	if (report.kind == KindStream) {
+		if (!streamOut || report.generation != streamGeneration)
+			return;
+		applyStreamReport(report);
+		return;
+	}
+	const FileOutputSlot &s = slot(report.kind);
+	if (!s.output || report.generation != s.generation)
+		return;
+	applyFileReport(report);
+}
+
+void VerticalOutput::postReport(void *data, ReportType type, uint64_t time, int code, const QString &error)
+{
+	const auto *context = static_cast<const OutputCallbackContext *>(data);
+	Report report;
+	report.kind = context->kind;
+	report.generation = context->generation;
+	report.type = type;
+	report.time = time;
+	report.code = code;
+	report.error = error;
+	VerticalOutput *owner = context->owner;
+	QMetaObject::invokeMethod(owner, [owner, report] { owner->applyReport(report); }, Qt::QueuedConnection);
+}
+
+void VerticalOutput::onStart(void *data, calldata_t *)
+{
+	postReport(data, ReportStart, os_gettime_ns());
+}
+
+void VerticalOutput::onReconnectSuccess(void *data, calldata_t *)
+{
+	postReport(data, ReportStart, os_gettime_ns());
+}
+
+void VerticalOutput::onStop(void *data, calldata_t *cd)
+{
+	const char *lastError = nullptr;
+	calldata_get_string(cd, "last_error", &lastError);
+	postReport(data, ReportStop, 0, int(calldata_int(cd, "code")),
+		   lastError ? QString::fromUtf8(lastError) : QString());
+}
+
+void VerticalOutput::onStarting(void *data, calldata_t *)
+{
+	postReport(data, ReportStarting);
+}
+
+void VerticalOutput::onStopping(void *data, calldata_t *)
+{
+	postReport(data, ReportStopping);
+}
+
+void VerticalOutput::onReconnect(void *data, calldata_t *)
+{
+	postReport(data, ReportReconnecting);
+}
+
+void VerticalOutput::connectOutputSignals(obs_output_t *output, OutputCallbackContext *context)
+{
+	signal_handler_t *handler = obs_output_get_signal_handler(output);
+	signal_handler_connect(handler, "start", onStart, context);
+	signal_handler_connect(handler, "stop", onStop, context);
+	signal_handler_connect(handler, "starting", onStarting, context);
+	signal_handler_connect(handler, "stopping", onStopping, context);
+	if (context->kind == KindStream) {
+		signal_handler_connect(handler, "reconnect", onReconnect, context);
+		signal_handler_connect(handler, "reconnect_success", onReconnectSuccess, context);
+	}
+	// With a reference on the handler: the replay buffer may still finish a save, and signal it, while
+	// the output is being destroyed, after the slot has let go of it.
+	if (context->kind == KindReplay)
+		signal_handler_connect_ref(handler, "saved", onReplaySaved, context);
+}
+
+// All but the replay buffer's "saved", which the slot teardown disconnects after the release. Once this
+// returns no handler of the context runs any more: libobs calls handlers under the signal's lock.
+void VerticalOutput::disconnectOutputSignals(obs_output_t *output, OutputCallbackContext *context)
+{
+	if (!output || !context)
+		return;
+	signal_handler_t *handler = obs_output_get_signal_handler(output);
+	signal_handler_disconnect(handler, "start", onStart, context);
+	signal_handler_disconnect(handler, "stop", onStop, context);
+	signal_handler_disconnect(handler, "starting", onStarting, context);
+	signal_handler_disconnect(handler, "stopping", onStopping, context);
+	if (context->kind == KindStream) {
+		signal_handler_disconnect(handler, "reconnect", onReconnect, context);
+		signal_handler_disconnect(handler, "reconnect_success", onReconnectSuccess, context);
+	}
 }

@@ -76,6 +76,14 @@ public:
 	// The container and the libobs output type the current configuration asks for.
 	static QString recordingExtension();
 	static QString recordingOutputType();
+	// The same choice for a given "recording_format", and whether libobs registers "mp4_output": mp4
+	// only through OBS's native muxer, everything else (and mp4 without it) as mkv through ffmpeg_muxer.
+	// The replay buffer always uses "replay_buffer" with the same extension.
+	struct FileContainer {
+		QString extension;
+		QString recordingType;
+	};
+	static FileContainer containerFor(const QString &format, bool mp4Registered);
 
 	bool hasStreamKey() const;
 	bool isStreamActive() const;
@@ -159,6 +167,15 @@ private:
 	void connectOutputSignals(obs_output_t *output, OutputCallbackContext *context);
 	void disconnectOutputSignals(obs_output_t *output, OutputCallbackContext *context);
 	void replaySavedReport(const QString &path);
+	void removeReplaySaveHotkey(obs_output_t *output);
+
+	// The settings of an "rtmp_common" service for the configured server and key (new reference).
+	static obs_data_t *serviceSettings();
+	// A libobs error text with the configured stream key blotted out: it may quote the URL it used.
+	static QString withoutStreamKey(const QString &text);
+	// Copies what the report needs from the connection's context and queues it. Any libobs thread.
+	static void postReport(void *data, ReportType type, uint64_t time = 0, int code = 0,
+			       const QString &error = QString());
 
 	// libobs callbacks. Any libobs thread.
 	static void onStart(void *data, calldata_t *cd);

@@ -1,6 +1,10 @@
 #include <output/VerticalOutput.hpp>
 
-#include <obs.h>
+#include <canvas/CanvasManager.hpp>
+#include <plugin/ConfigRecord.hpp>
+#include <plugin/Module.hpp>
+
+#include <obs.hpp>
 
 #include <cstring>
 
@@ -61,4 +65,84 @@ bool VerticalOutput::outputTypeExists(const QString &id)
 		if (std::strcmp(type, wanted.constData()) == 0)
 			return true;
 	return false;
+}
+
+bool VerticalOutput::ensureEncoders(QString *error)
+{
+	if (videoEnc && audioEnc)
+		return true;
+
+	obs_canvas_t *canvas = CanvasManager::instance()->canvas();
+	video_t *video = canvas ? obs_canvas_get_video(canvas) : nullptr;
+	if (!video) {
+		if (error)
+			*error = translate("Output.NoCanvas");
+		return false;
+	}
+
+	QString id = QString::fromStdString(config().encoder);
+	if (id.isEmpty() || !encoderTypeExists(id))
+		id = preferredEncoderId();
+	const QByteArray encoderId = id.toUtf8();
+
+	OBSDataAutoRelease videoSettings = obs_data_create();
+	obs_data_set_int(videoSettings, "bitrate", config().videoBitrate);
+	obs_data_set_int(videoSettings, "keyint_sec", 2);
+	obs_data_set_string(videoSettings, "rate_control", "CBR");
+	// Other encoders name their speed settings differently; an unknown "preset" would be ignored at
+	// best and misread at worst.
+	if (id == QLatin1String("obs_x264"))
+		obs_data_set_string(videoSettings, "preset", "veryfast");
+
+	OBSDataAutoRelease audioSettings = obs_data_create();
+	obs_data_set_int(audioSettings, "bitrate", config().audioBitrate);
+
+	// The service's limits apply to the recording and replay buffer too: the three share the encoders,
+	// and a stream started later must not find them over YouTube's limits.
+	OBSDataAutoRelease settings = serviceSettings();
+	OBSServiceAutoRelease limits =
+		obs_service_create("rtmp_common", "stilwane_encoder_settings", settings, nullptr);
+	if (!limits) {
+		if (error)
+			*error = QStringLiteral("service");
+		return false;
+	}
+	obs_service_apply_encoder_settings(limits, videoSettings, audioSettings);
+
+	if (!videoEnc) {
+		videoEnc = obs_video_encoder_create(encoderId.constData(), "stilwane_video", videoSettings, nullptr);
+		if (!videoEnc) {
+			if (error)
+				*error = id;
+			releaseIdleEncoders();
+			return false;
+		}
+		obs_encoder_set_video(videoEnc, video);
+	}
+
+	if (!audioEnc) {
+		int track = config().audioTrack;
+		if (track < 1 || track > 6)
+			track = 1;
+		audioEnc = obs_audio_encoder_create("ffmpeg_aac", "stilwane_audio", audioSettings, size_t(track - 1),
+						    nullptr);
+		if (!audioEnc) {
+			if (error)
+				*error = QStringLiteral("ffmpeg_aac");
+			releaseIdleEncoders();
+			return false;
+		}
+		obs_encoder_set_audio(audioEnc, obs_get_audio());
+	}
+	return true;
+}
+
+void VerticalOutput::releaseIdleEncoders()
+{
+	if (streamOut || recording.output || replay.output)
+		return;
+	obs_encoder_release(videoEnc);
+	videoEnc = nullptr;
+	obs_encoder_release(audioEnc);
+	audioEnc = nullptr;
 }

@@ -231,9 +231,8 @@ void saveConfig()
 	obs_data_save_json_safe(data, path.c_str(), "tmp", "bak");
 }
 
-void applyGuidePreset(int preset)
+void applyGuidePresetTo(ConfigRecord &c, int preset)
 {
-	ConfigRecord &c = gConfig;
 	c.guidePreset = preset;
 	if (preset == 0) {
 		c.guideTop = 250;
@@ -246,4 +245,9 @@ void applyGuidePreset(int preset)
 		c.guideLeft = 40;
 		c.guideRight = 150;
 	}
+}
+
+void applyGuidePreset(int preset)
+{
+	applyGuidePresetTo(gConfig, preset);
 }

@@ -65,6 +65,8 @@ std::string configFilePath();
 void loadConfig();
 void saveConfig();
 void applyGuidePreset(int preset);
+// The same on any record: the settings dialog shows a preset's margins before anything is stored.
+void applyGuidePresetTo(ConfigRecord &record, int preset);
 
 // Tests have no module handle: they point the configuration at a directory of their own.
 void setConfigDirectoryOverride(const std::string &directory);

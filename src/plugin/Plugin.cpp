@@ -6,6 +6,8 @@
 #include <canvas/SceneLinker.hpp>
 #include <docks/MainDock.hpp>
 #include <docks/MessageBoxes.hpp>
+#include <docks/OutputDock.hpp>
+#include <docks/SettingsDialog.hpp>
 #include <hotkeys/HotkeyManager.hpp>
 #include <output/VerticalOutput.hpp>
 #include <plugin/ConfigRecord.hpp>
@@ -155,8 +157,10 @@ void Plugin::placeMainDockFirstRun()
 void Plugin::openSettings(void *)
 {
 	auto *window = static_cast<QWidget *>(obs_frontend_get_main_window());
-	QString text = translate("Settings.Unavailable").arg(QString::fromStdString(configFilePath()));
-	showMessage(window, MessageKind::Information, translate("Settings.Title"), text);
+	SettingsDialog dialog(window);
+	// The dock goes away with the main dock, which a modal dialog does not hold back.
+	if (execDialog(&dialog) == QDialog::Accepted && mainDockWidget && outputDock)
+		outputDock->settingsOrCanvasChanged();
 }
 
 void Plugin::openProjector(void *)

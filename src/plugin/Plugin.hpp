@@ -31,6 +31,8 @@ private:
 	static void collectionChanged();
 	static void exitEvent();
 	static void streamingStarted();
+	static void followMainFileOutput(enum obs_frontend_event event);
+	static OutputDock *liveOutputDock();
 	static void closeProjectorsOnce();
 	static void placeMainDockFirstRun();
 	static void exportGuideImage(const char *path);

@@ -5,7 +5,7 @@
 #include <canvas/CanvasManager.hpp>
 #include <canvas/SceneLinker.hpp>
 #include <docks/MainDock.hpp>
-#include <docks/MessageBoxes.hpp>
+#include <docks/OutputDock.hpp>
 #include <hotkeys/HotkeyManager.hpp>
 #include <output/VerticalOutput.hpp>
 #include <plugin/ConfigRecord.hpp>
@@ -33,7 +33,7 @@ void Plugin::onFrontendEvent(enum obs_frontend_event event, void *)
 	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STARTED:
 	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPING:
 	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_SAVED:
-		// The output dock follows the main recording and replay buffer; without it nothing follows.
+		followMainFileOutput(event);
 		break;
 	case OBS_FRONTEND_EVENT_SCENE_CHANGED:
 		SceneLinker::instance()->followProgramScene("scene_changed");
@@ -88,19 +88,60 @@ void Plugin::onFrontendEvent(enum obs_frontend_event event, void *)
 void Plugin::streamingStarted()
 {
 	VerticalOutput *output = VerticalOutput::instance();
+	OutputDock *dock = liveOutputDock();
 	if (!output->hasStreamKey()) {
 		blog(LOG_INFO, "[stilwane] vertical stream not started: no stream key");
+		if (dock)
+			dock->showNoKeyNotice(false);
 		return;
 	}
 	QString error;
 	if (output->startStream(&error))
 		return;
 	blog(LOG_WARNING, "[stilwane] auto start failed: %s", error.toUtf8().constData());
-	if (outputDock) {
-		auto *window = static_cast<QWidget *>(obs_frontend_get_main_window());
-		showMessage(window, MessageKind::Warning, translate("Error.Title"),
-			    translate("Output.StartFailed").arg(error));
+	if (dock)
+		dock->showErrorBox(translate("Output.StartFailed").arg(error));
+}
+
+// The vertical recording and replay buffer follow the main ones through the output dock, whose
+// operations show what went wrong; without the dock nothing follows.
+void Plugin::followMainFileOutput(enum obs_frontend_event event)
+{
+	OutputDock *dock = liveOutputDock();
+	if (exiting || !dock)
+		return;
+	const ConfigRecord &settings = config();
+	VerticalOutput *output = VerticalOutput::instance();
+	switch (event) {
+	case OBS_FRONTEND_EVENT_RECORDING_STARTED:
+		if (settings.recordingFollowMain)
+			dock->startRecordingWithUi();
+		break;
+	case OBS_FRONTEND_EVENT_RECORDING_STOPPING:
+		if (settings.recordingFollowMain)
+			dock->stopRecordingIfRunning();
+		break;
+	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STARTED:
+		if (settings.replayFollowMain)
+			dock->startReplayWithUi();
+		break;
+	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPING:
+		if (settings.replayFollowMain)
+			dock->stopReplayIfRunning();
+		break;
+	case OBS_FRONTEND_EVENT_REPLAY_BUFFER_SAVED:
+		if (settings.replaySaveWithMain && output->replayState() == VerticalOutput::FileActive)
+			dock->saveReplayWithUi();
+		break;
+	default:
+		break;
 	}
+}
+
+// The output dock lives inside the main dock, which OBS may delete at shutdown before its last events.
+OutputDock *Plugin::liveOutputDock()
+{
+	return mainDockWidget ? outputDock : nullptr;
 }
 
 void Plugin::collectionChanging()

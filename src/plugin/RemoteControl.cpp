@@ -251,6 +251,7 @@ void RemoteControl::connectCanvasSignals()
 	connect(manager, &CanvasManager::currentSceneChanged, this, &RemoteControl::onCurrentSceneChanged);
 	connect(manager, &CanvasManager::previewSceneChanged, this, &RemoteControl::onPreviewSceneChanged);
 	connect(manager, &CanvasManager::studioModeChanged, this, &RemoteControl::onStudioModeChanged);
+	connectOutputSignals();
 	// The state the manager already has counts as announced.
 	if (manager->hasCanvas())
 		announcedCanvas = QString::fromUtf8(obs_canvas_get_uuid(manager->canvas()));

@@ -12,10 +12,11 @@
 
 #include <obs.hpp>
 
-// Remote control of the vertical canvas through OBS's bundled obs-websocket, whose own requests cannot
-// switch the scene of a canvas other than the main one: the vendor "stilwane" with its requests and
-// events. All state lives on the user-interface thread; obs-websocket calls vendor requests on its
-// own threads, so those hand the work over and wait for it with a bounded wait.
+// Remote control of the vertical canvas and its outputs through OBS's bundled obs-websocket, whose own
+// requests reach neither the scenes of a canvas other than the main one nor the plug-in's outputs: the
+// vendor "stilwane" with its requests and events. All state lives on the user-interface thread;
+// obs-websocket calls vendor requests on its own threads, so those hand the work over and wait for it
+// with a bounded wait.
 class RemoteControl : public QObject {
 	Q_OBJECT
 
@@ -81,6 +82,9 @@ private:
 	void onCurrentSceneChanged();
 	void onPreviewSceneChanged();
 	void onStudioModeChanged();
+	void connectOutputSignals();
+	void emitOutputState(const char *output, int state, const char *stateName);
+	void emitFileSaved(const char *output, const QString &path);
 
 	// The requests, in RemoteControl_Requests.cpp. Each returns an error text, empty on success.
 	QString getCanvas(obs_data_t *request, obs_data_t *response);
@@ -97,6 +101,15 @@ private:
 	QString setCurrentTransition(obs_data_t *request, obs_data_t *response);
 	QString setTransitionDuration(obs_data_t *request, obs_data_t *response);
 	QString getSceneItemList(obs_data_t *request, obs_data_t *response);
+	// The vertical outputs, in RemoteControl_Outputs.cpp.
+	QString getOutputStatus(obs_data_t *request, obs_data_t *response);
+	QString startStream(obs_data_t *request, obs_data_t *response);
+	QString stopStream(obs_data_t *request, obs_data_t *response);
+	QString startRecord(obs_data_t *request, obs_data_t *response);
+	QString stopRecord(obs_data_t *request, obs_data_t *response);
+	QString startReplayBuffer(obs_data_t *request, obs_data_t *response);
+	QString stopReplayBuffer(obs_data_t *request, obs_data_t *response);
+	QString saveReplayBuffer(obs_data_t *request, obs_data_t *response);
 
 	void *vendor = nullptr;
 	bool requestsRegistered = false;

@@ -1,1 +1,194 @@
-// Filled in by the output work.
+#include <plugin/RemoteControl.hpp>
+
+#include <output/VerticalOutput.hpp>
+#include <plugin/ConfigRecord.hpp>
+#include <plugin/Module.hpp>
+
+#include <algorithm>
+
+// The outputs are driven directly rather than through the output dock: a controller must work also
+// when the dock was never built. The refusals read as the dock's warning boxes do, so that a
+// controller can show them to the user unchanged.
+
+namespace {
+
+constexpr int kMinReplaySeconds = 1;
+constexpr int kMaxReplaySeconds = 180;
+
+// The stream key is the one secret of the configuration, and obs-websocket hands everything to any
+// client. libobs's connection errors may quote the stream URL and a folder name may hold anything,
+// so no text leaves through the vendor without the key blanked out.
+QString withoutKey(QString text)
+{
+	const QString key = QString::fromStdString(config().key);
+	if (!key.isEmpty())
+		text.replace(key, QStringLiteral("***"));
+	return text;
+}
+
+QString refusal(const char *messageKey, const QString &reason)
+{
+	return withoutKey(translate(messageKey).arg(reason));
+}
+
+void setState(obs_data_t *data, int state, const char *stateName)
+{
+	obs_data_set_int(data, "state", state);
+	obs_data_set_string(data, "stateName", stateName);
+}
+
+void setStreamState(obs_data_t *data)
+{
+	int state = VerticalOutput::instance()->streamState();
+	setState(data, state, VerticalOutput::streamStateName(state));
+}
+
+void setRecordingState(obs_data_t *data)
+{
+	int state = VerticalOutput::instance()->recordingState();
+	setState(data, state, VerticalOutput::fileStateName(state));
+}
+
+void setReplayState(obs_data_t *data)
+{
+	int state = VerticalOutput::instance()->replayState();
+	setState(data, state, VerticalOutput::fileStateName(state));
+}
+
+void setPath(obs_data_t *data, const char *field, const QString &path)
+{
+	obs_data_set_string(data, field, withoutKey(path).toUtf8().constData());
+}
+
+} // namespace
+
+QString RemoteControl::getOutputStatus(obs_data_t *, obs_data_t *response)
+{
+	VerticalOutput *output = VerticalOutput::instance();
+
+	OBSDataAutoRelease stream = obs_data_create();
+	setStreamState(stream);
+	obs_data_set_int(stream, "elapsedMs", output->streamElapsedMs());
+	obs_data_set_int(stream, "droppedFrames", (long long)output->framesDropped());
+	obs_data_set_int(stream, "totalFrames", (long long)output->totalFrames());
+	obs_data_set_int(stream, "bytes", (long long)output->totalBytes());
+	obs_data_set_obj(response, "stream", stream);
+
+	OBSDataAutoRelease recording = obs_data_create();
+	setRecordingState(recording);
+	obs_data_set_int(recording, "elapsedMs", output->recordingElapsedMs());
+	setPath(recording, "lastPath", output->lastRecordingPath());
+	obs_data_set_obj(response, "recording", recording);
+
+	OBSDataAutoRelease replay = obs_data_create();
+	setReplayState(replay);
+	// What the next start keeps, the same clamp the replay output applies.
+	obs_data_set_int(replay, "replaySeconds",
+			 std::clamp<int>(config().replaySeconds, kMinReplaySeconds, kMaxReplaySeconds));
+	setPath(replay, "lastPath", output->lastReplayPath());
+	obs_data_set_obj(response, "replayBuffer", replay);
+	return QString();
+}
+
+QString RemoteControl::startStream(obs_data_t *, obs_data_t *response)
+{
+	VerticalOutput *output = VerticalOutput::instance();
+	// Checked here as the dock does: without a key there is nothing to start and nothing to tear down.
+	if (!output->hasStreamKey())
+		return refusal("Output.StartFailed", translate("Output.NoKey"));
+	QString error;
+	if (!output->startStream(&error))
+		return refusal("Output.StartFailed", error);
+	setStreamState(response);
+	return QString();
+}
+
+QString RemoteControl::stopStream(obs_data_t *, obs_data_t *response)
+{
+	VerticalOutput *output = VerticalOutput::instance();
+	if (output->streamState() != VerticalOutput::StreamIdle)
+		output->stopStream(false);
+	setStreamState(response);
+	return QString();
+}
+
+QString RemoteControl::startRecord(obs_data_t *, obs_data_t *response)
+{
+	QString error;
+	if (!VerticalOutput::instance()->startRecording(&error))
+		return refusal("Output.Record.StartFailed", error);
+	setRecordingState(response);
+	return QString();
+}
+
+QString RemoteControl::stopRecord(obs_data_t *, obs_data_t *response)
+{
+	VerticalOutput *output = VerticalOutput::instance();
+	if (output->recordingState() != VerticalOutput::FileIdle)
+		output->stopRecording(false);
+	setRecordingState(response);
+	return QString();
+}
+
+QString RemoteControl::startReplayBuffer(obs_data_t *, obs_data_t *response)
+{
+	QString error;
+	if (!VerticalOutput::instance()->startReplayBuffer(&error))
+		return refusal("Output.Replay.StartFailed", error);
+	setReplayState(response);
+	return QString();
+}
+
+QString RemoteControl::stopReplayBuffer(obs_data_t *, obs_data_t *response)
+{
+	VerticalOutput *output = VerticalOutput::instance();
+	if (output->replayState() != VerticalOutput::FileIdle)
+		output->stopReplayBuffer(false);
+	setReplayState(response);
+	return QString();
+}
+
+// The saved file is announced by the FileSaved event once the replay buffer has written it.
+QString RemoteControl::saveReplayBuffer(obs_data_t *, obs_data_t *)
+{
+	VerticalOutput *output = VerticalOutput::instance();
+	if (output->replayState() != VerticalOutput::FileActive)
+		return refusal("Output.Replay.SaveFailed", translate("Output.File.ReplayInactive"));
+	QString error;
+	if (!output->saveReplay(&error))
+		return refusal("Output.Replay.SaveFailed", error);
+	return QString();
+}
+
+// ---- events
+
+void RemoteControl::connectOutputSignals()
+{
+	VerticalOutput *output = VerticalOutput::instance();
+	connect(output, &VerticalOutput::stateChanged, this,
+		[this](int state) { emitOutputState("stream", state, VerticalOutput::streamStateName(state)); });
+	connect(output, &VerticalOutput::recordingStateChanged, this,
+		[this](int state) { emitOutputState("recording", state, VerticalOutput::fileStateName(state)); });
+	connect(output, &VerticalOutput::replayStateChanged, this,
+		[this](int state) { emitOutputState("replayBuffer", state, VerticalOutput::fileStateName(state)); });
+	connect(output, &VerticalOutput::recordingSaved, this,
+		[this](const QString &path) { emitFileSaved("recording", path); });
+	connect(output, &VerticalOutput::replaySaved, this,
+		[this](const QString &path) { emitFileSaved("replayBuffer", path); });
+}
+
+void RemoteControl::emitOutputState(const char *output, int state, const char *stateName)
+{
+	OBSDataAutoRelease data = obs_data_create();
+	obs_data_set_string(data, "output", output);
+	setState(data, state, stateName);
+	emitEvent("OutputStateChanged", data);
+}
+
+void RemoteControl::emitFileSaved(const char *output, const QString &path)
+{
+	OBSDataAutoRelease data = obs_data_create();
+	obs_data_set_string(data, "output", output);
+	setPath(data, "path", path);
+	emitEvent("FileSaved", data);
+}

@@ -24,6 +24,14 @@ const RemoteControl::RequestEntry RemoteControl::requestTable[] = {
 	{"SetCurrentTransition", &RemoteControl::setCurrentTransition},
 	{"SetTransitionDuration", &RemoteControl::setTransitionDuration},
 	{"GetSceneItemList", &RemoteControl::getSceneItemList},
+	{"GetOutputStatus", &RemoteControl::getOutputStatus},
+	{"StartStream", &RemoteControl::startStream},
+	{"StopStream", &RemoteControl::stopStream},
+	{"StartRecord", &RemoteControl::startRecord},
+	{"StopRecord", &RemoteControl::stopRecord},
+	{"StartReplayBuffer", &RemoteControl::startReplayBuffer},
+	{"StopReplayBuffer", &RemoteControl::stopReplayBuffer},
+	{"SaveReplayBuffer", &RemoteControl::saveReplayBuffer},
 	{nullptr, nullptr},
 };
 

@@ -7,6 +7,7 @@
 #include <canvas/CanvasManager.hpp>
 #include <docks/IconButton.hpp>
 #include <docks/MainDock.hpp>
+#include <docks/OutputDock.hpp>
 #include <plugin/ConfigRecord.hpp>
 #include <plugin/Module.hpp>
 #include <preview/PreviewDock.hpp>
@@ -19,6 +20,7 @@
 #include <QDataStream>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
@@ -223,11 +225,34 @@ private slots:
 			QCOMPARE(label->text(), translate("Main.PageLater"));
 			QVERIFY(!label->text().startsWith("Main."));
 		}
+	}
+
+	void outputControlsLeadTheToolRow()
+	{
+		makeDock(300, 900);
+		OutputDock *output = dock->outputDock();
+		QVERIFY(output);
+		auto *row = part<QWidget>("stilwane_tool_row");
+		QVERIFY(row);
+		// The buttons in their order, before everything else of the row, and the status line below it.
+		auto *buttons = part<QWidget>("stilwane_output_buttons");
+		QVERIFY(buttons);
+		QCOMPARE(buttons->parentWidget(), row);
+		QCOMPARE(row->layout()->indexOf(buttons), 0);
+		QVERIFY(buttons->isVisible());
+		const char *names[] = {"stilwane_stream_button", "stilwane_record_button", "stilwane_replay_button",
+				       "stilwane_save_replay_button"};
+		for (int i = 0; i < 4; i++)
+			QCOMPARE(buttons->layout()->indexOf(part<IconButton>(names[i])), i);
+		QCOMPARE(part<IconButton>("stilwane_stream_button"), output->streamButton());
+		QVERIFY(!output->saveReplayButton()->isEnabled());
+
 		auto *status = part<QLabel>("stilwane_output_status");
 		QVERIFY(status);
-		QVERIFY(!status->isEnabled());
-		QVERIFY(!status->text().startsWith("Output."));
-		QVERIFY(!dock->outputDock());
+		QCOMPARE(status, output->statusLabel());
+		QVERIFY(status->isVisible());
+		QVERIFY(status->mapTo(topPane(), QPoint()).y() > row->mapTo(topPane(), QPoint()).y());
+		QCOMPARE(status->accessibleName(), QString("1080x1920 \u30FB ") + translate("Output.AutoStartOnNoKey"));
 	}
 
 	void tabClickStoresTheTab()

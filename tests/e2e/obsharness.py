@@ -1139,3 +1139,470 @@ def _x11_resize(display, window, width, height):
         x11.XSync(dpy, 0)
     finally:
         x11.XCloseDisplay(dpy)
+
+
+# ---------------------------------------------------------------------------------------------
+# Local stream receivers, a throwaway certificate authority and media probes
+#
+# Receivers run in the session's network namespace (the same one OBS joins), each in a process
+# group of its own with the parent-death signal, and are registered for kill_everything like OBS.
+
+
+def _listening_ports(pid):
+    """The TCP ports in LISTEN state in the network namespace of the process (its /proc view)."""
+    ports = set()
+    for name in ("tcp", "tcp6"):
+        try:
+            with open("/proc/%d/net/%s" % (pid, name)) as f:
+                next(f, None)
+                for line in f:
+                    fields = line.split()
+                    if len(fields) > 3 and fields[3] == "0A":  # TCP_LISTEN
+                        ports.add(int(fields[1].rsplit(":", 1)[1], 16))
+        except (FileNotFoundError, ProcessLookupError):
+            pass
+    return ports
+
+
+class _Helper:
+    """A helper program (receiver, TLS terminator) in the session's network namespace.
+
+    Its stdout and stderr go to a file: a pipe nobody reads would stall it.
+    """
+
+    def __init__(self, net, args, log_path, what):
+        self.what = what
+        self.log_path = log_path
+        self._log = open(log_path, "wb")
+        try:
+            self.proc = _spawn(list(net.prefix()) + list(args), stdin=subprocess.DEVNULL, stdout=self._log,
+                               stderr=subprocess.STDOUT)
+        except BaseException:
+            self._log.close()
+            raise
+        _register(self)
+
+    @property
+    def pid(self):
+        return self.proc.pid
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def output(self):
+        try:
+            with open(self.log_path, "rb") as f:
+                return f.read().decode("utf-8", errors="replace")
+        except FileNotFoundError:
+            return ""
+
+    def describe(self, n=25):
+        lines = self.output().replace("\r", "\n").splitlines()
+        lines = [l for l in lines if l.strip()]
+        return "----- %s (pid %d, %s), last %d lines -----\n%s\n-----\n" % (
+            self.what, self.proc.pid, _describe_status(self.proc.poll()), n, "\n".join(lines[-n:]))
+
+    def wait_listening(self, port, timeout=15):
+        """Waits until the helper listens on the port (read from /proc, which takes no connection)."""
+        deadline = time.monotonic() + timeout
+        while port not in _listening_ports(self.proc.pid):
+            if self.proc.poll() is not None:
+                raise HarnessError("%s exited before listening on port %d\n%s" % (self.what, port, self.describe()))
+            if time.monotonic() > deadline:
+                raise HarnessError("%s did not listen on port %d within %s s\n%s"
+                                   % (self.what, port, timeout, self.describe()))
+            time.sleep(0.05)
+
+    def _wait_ready(self):
+        try:
+            self.wait_listening(self.port)
+        except BaseException:
+            self.kill()
+            raise
+
+    def wait_exit(self, timeout):
+        """Waits for the helper to end by itself; returns its status, None when it still runs."""
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def interrupt(self, timeout=10):
+        """SIGINT (an ffmpeg then writes its file's trailer), then SIGKILL after the timeout."""
+        if self.proc.poll() is None:
+            try:
+                os.kill(self.proc.pid, signal.SIGINT)
+            except ProcessLookupError:
+                pass
+            if self.wait_exit(timeout) is None:
+                _say("%s did not end within %s s of SIGINT; killing it" % (self.what, timeout))
+        self.kill()
+        return self.proc.returncode
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.kill()
+
+    def kill(self):
+        """SIGKILL to the helper's process group (a receiver dying as a crashed server would)."""
+        _unregister(self)
+        _kill_group(self.proc)
+        try:
+            self.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            pass
+        if not self._log.closed:
+            self._log.close()
+
+
+class RtmpReceiver(_Helper):
+    """ffmpeg receiving one RTMP stream and copying it, unchanged, into an FLV file.
+
+    `ffmpeg -listen 1` accepts one publisher; when the publisher disconnects ffmpeg writes the file's
+    trailer and exits. A publisher pushes to `server_url` with the stream key `key` (librtmp joins
+    them as <server>/<key>). ffmpeg does not refuse another application or key, it only warns, so
+    `key_mismatch()` reads its log for that warning.
+    """
+
+    def __init__(self, net, directory, name="receiver", key="live-key", app="live", port=None):
+        self.port = port or net.free_port()
+        self.key = key
+        self.app = app
+        self.path = os.path.join(directory, name + ".flv")
+        if os.path.exists(self.path):
+            os.remove(self.path)
+        self.server_url = "rtmp://127.0.0.1:%d/%s" % (self.port, app)
+        self.listen_url = "%s/%s" % (self.server_url, key)
+        _Helper.__init__(self, net, [
+            "ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "info", "-listen", "1",
+            "-f", "flv", "-i", self.listen_url, "-c", "copy", "-y", self.path,
+        ], os.path.join(directory, name + ".log"), "RTMP receiver %s on port %d" % (name, self.port))
+        self._wait_ready()
+
+    def receiving(self):
+        """True once ffmpeg opened its output, i.e. it has read the stream's header and first packets."""
+        return "Output #0" in self.output()
+
+    def wait_receiving(self, timeout=30):
+        deadline = time.monotonic() + timeout
+        while not self.receiving():
+            if self.proc.poll() is not None:
+                raise HarnessError("%s ended before receiving a stream\n%s" % (self.what, self.describe()))
+            if time.monotonic() > deadline:
+                raise HarnessError("%s received no stream within %s s\n%s" % (self.what, timeout, self.describe()))
+            time.sleep(0.1)
+
+    def key_mismatch(self):
+        """ffmpeg's warning when a publisher used another stream name or application, or None."""
+        m = re.search(r"^.*(Unexpected stream|App field don't match).*$", self.output(), re.M)
+        return m.group(0) if m else None
+
+    def size(self):
+        try:
+            return os.path.getsize(self.path)
+        except FileNotFoundError:
+            return 0
+
+
+class LocalCertificates:
+    """A throwaway certificate authority and a server certificate it signed, made with openssl.
+
+    The server certificate names DNS:localhost and IP:127.0.0.1. `trust()` installs the authority
+    into the system's trust store (/usr/local/share/ca-certificates and update-ca-certificates, which
+    fills /etc/ssl/certs where OBS's librtmp reads it) until `kill()`, called on every exit path
+    through kill_everything. Needs root rights for the trust store.
+    """
+
+    STORE = "/usr/local/share/ca-certificates"
+    PREFIX = "stilwane-e2e-ca-"
+
+    def __init__(self, directory):
+        self.directory = directory
+        self.ca_cert = os.path.join(directory, "ca.crt")
+        self.ca_key = os.path.join(directory, "ca.key")
+        self.cert = os.path.join(directory, "server.crt")
+        self.key = os.path.join(directory, "server.key")
+        self.installed = None
+        tag = "%d-%d" % (os.getpid(), int(time.time() * 1000) % 1000000)
+        self.ca_name = "Stilwane e2e test CA %s" % tag
+        ext = os.path.join(directory, "server.ext")
+        with open(ext, "w") as f:
+            f.write("basicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\n"
+                    "extendedKeyUsage=serverAuth\nsubjectAltName=DNS:localhost,IP:127.0.0.1\n")
+        csr = os.path.join(directory, "server.csr")
+        self._openssl(["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "2",
+                       "-keyout", self.ca_key, "-out", self.ca_cert, "-subj", "/CN=" + self.ca_name,
+                       "-addext", "basicConstraints=critical,CA:TRUE",
+                       "-addext", "keyUsage=critical,keyCertSign,cRLSign"])
+        self._openssl(["req", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", self.key, "-out", csr,
+                       "-subj", "/CN=localhost"])
+        self._openssl(["x509", "-req", "-in", csr, "-CA", self.ca_cert, "-CAkey", self.ca_key,
+                       "-CAcreateserial", "-days", "2", "-sha256", "-extfile", ext, "-out", self.cert])
+
+    @staticmethod
+    def _openssl(args):
+        r = subprocess.run(["openssl"] + args, capture_output=True, timeout=60)
+        if r.returncode != 0:
+            raise HarnessError("openssl %s failed: %s" % (args[0], r.stderr.decode(errors="replace").strip()))
+
+    @classmethod
+    def _update_store(cls):
+        # One update at a time: tests of other checkouts may share this root and its trust store.
+        import fcntl
+
+        with open(os.path.join(tempfile.gettempdir(), "stilwane-e2e-ca.lock"), "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            r = subprocess.run(["update-ca-certificates"], capture_output=True, timeout=120)
+        if r.returncode != 0:
+            raise HarnessError("update-ca-certificates failed: %s" % r.stderr.decode(errors="replace").strip())
+
+    @classmethod
+    def remove_stale(cls):
+        """Removes authorities that earlier test processes installed and could not remove (SIGKILL)."""
+        removed = False
+        for path in glob.glob(os.path.join(cls.STORE, cls.PREFIX + "*.crt")):
+            m = re.match(re.escape(cls.PREFIX) + r"(\d+)-", os.path.basename(path))
+            if m and not os.path.exists("/proc/%s" % m.group(1)):
+                try:
+                    os.remove(path)
+                    removed = True
+                except OSError:
+                    pass
+        return removed
+
+    def trust(self):
+        if self.installed:
+            return
+        if not os.access(self.STORE if os.path.isdir(self.STORE) else os.path.dirname(self.STORE), os.W_OK):
+            raise HarnessError("the trust store %s is not writable (root rights needed)" % self.STORE)
+        os.makedirs(self.STORE, exist_ok=True)
+        self.remove_stale()
+        path = os.path.join(self.STORE, "%s%d-%s.crt" % (self.PREFIX, os.getpid(), os.path.basename(self.directory)))
+        _register(self)
+        self.installed = path
+        shutil.copyfile(self.ca_cert, path)
+        self._update_store()
+
+    def kill(self):
+        """Takes the authority out of the trust store again (and files of dead earlier runs)."""
+        _unregister(self)
+        path, self.installed = self.installed, None
+        if path:
+            try:
+                os.remove(path)
+            except FileNotFoundError:
+                pass
+            self.remove_stale()
+            self._update_store()
+            self._remove_dangling_links()
+
+    @classmethod
+    def _remove_dangling_links(cls, certs="/etc/ssl/certs"):
+        """update-ca-certificates leaves the links of a removed local authority behind: the named
+        link and the hash link pointing to it. Removes those that point nowhere now."""
+        try:
+            names = os.listdir(certs)
+        except FileNotFoundError:
+            return
+        for name in sorted(names, key=lambda n: not n.startswith(cls.PREFIX)):
+            path = os.path.join(certs, name)
+            try:
+                target = os.readlink(path)
+            except OSError:
+                continue
+            if cls.PREFIX in os.path.basename(target) or name.startswith(cls.PREFIX):
+                if not os.path.exists(path):
+                    try:
+                        os.remove(path)
+                    except OSError:
+                        pass
+
+
+class TlsTerminator(_Helper):
+    """socat ending TLS on a port and passing the plain bytes on to a local TCP port."""
+
+    def __init__(self, net, certificates, target_port, log_path, port=None):
+        self.port = port or net.free_port()
+        _Helper.__init__(self, net, [
+            "socat", "-d", "-d",
+            "OPENSSL-LISTEN:%d,reuseaddr,fork,cert=%s,key=%s,verify=0" % (self.port, certificates.cert,
+                                                                          certificates.key),
+            "TCP:127.0.0.1:%d" % target_port,
+        ], log_path, "TLS terminator on port %d" % self.port)
+        self._wait_ready()
+
+
+class RtmpsReceiver:
+    """An RTMPS receiver: socat ends TLS (a certificate of the test authority, which is trusted
+    while the receiver lives) in front of an RtmpReceiver. Publish to `server_url` (rtmps://localhost)
+    with `key`; the stream lands in `path` like the plain receiver's."""
+
+    def __init__(self, net, directory, name="rtmps", key="live-key", app="live", host="localhost",
+                 certificates=None):
+        self.certificates = None
+        self.rtmp = None
+        self.tls = None
+        try:
+            if certificates is None:
+                certdir = os.path.join(directory, name + "-certs")
+                os.makedirs(certdir, exist_ok=True)
+                certificates = self.certificates = LocalCertificates(certdir)
+                certificates.trust()
+            self.rtmp = RtmpReceiver(net, directory, name=name, key=key, app=app)
+            self.tls = TlsTerminator(net, certificates, self.rtmp.port, os.path.join(directory, name + "-tls.log"))
+        except BaseException:
+            self.kill()
+            raise
+        self.port = self.tls.port
+        self.key = key
+        self.path = self.rtmp.path
+        self.server_url = "rtmps://%s:%d/%s" % (host, self.port, app)
+
+    def receiving(self):
+        return self.rtmp.receiving()
+
+    def wait_receiving(self, timeout=30):
+        self.rtmp.wait_receiving(timeout)
+
+    def wait_exit(self, timeout):
+        return self.rtmp.wait_exit(timeout)
+
+    def key_mismatch(self):
+        return self.rtmp.key_mismatch()
+
+    def describe(self):
+        return "".join(x.describe() for x in (self.rtmp, self.tls) if x is not None)
+
+    def interrupt(self, timeout=10):
+        try:
+            return self.rtmp.interrupt(timeout) if self.rtmp else None
+        finally:
+            self.kill()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.kill()
+
+    def kill(self):
+        for obj in (self.tls, self.rtmp, self.certificates):
+            if obj is not None:
+                obj.kill()
+
+
+# -- media files -------------------------------------------------------------------------------
+
+
+def ffprobe(path, timeout=60):
+    """ffprobe's JSON of the file's format and streams; HarnessError when it cannot read the file."""
+    r = subprocess.run(["ffprobe", "-v", "error", "-print_format", "json", "-show_format", "-show_streams", path],
+                       capture_output=True, timeout=timeout)
+    if r.returncode != 0:
+        raise HarnessError("ffprobe %s failed: %s" % (path, r.stderr.decode(errors="replace").strip()))
+    return json.loads(r.stdout.decode("utf-8", errors="replace"))
+
+
+def packet_times(path, stream="v", timeout=120):
+    """[(start, end)] in seconds of the packets of the stream ("v" or "a"), in file order."""
+    r = subprocess.run(["ffprobe", "-v", "error", "-select_streams", stream, "-show_entries",
+                        "packet=pts_time,dts_time,duration_time", "-of", "csv=p=0", path],
+                       capture_output=True, timeout=timeout)
+    out = []
+    for line in r.stdout.decode(errors="replace").splitlines():
+        values = line.split(",")
+        try:
+            t = float(values[0] if values[0] not in ("", "N/A") else values[1])
+        except (ValueError, IndexError):
+            continue
+        try:
+            d = float(values[2])
+        except (ValueError, IndexError):
+            d = 0.0
+        out.append((t, t + d))
+    return out
+
+
+def _span_and_gap(times):
+    """(last end - first start, longest pause between consecutive packets in time order) or Nones."""
+    if not times:
+        return None, None
+    starts = sorted(t for t, _ in times)
+    gap = max((b - a for a, b in zip(starts, starts[1:])), default=0.0)
+    return max(e for _, e in times) - starts[0], gap
+
+
+def media_info(path):
+    """What the tests check of a media file, as a dict:
+    format (ffprobe's format_name), video_codec, width, height, audio_codec (None without audio),
+    duration (the container's, else the video packets' span; seconds), video_span (first to last
+    video packet, seconds), video_gap (the longest pause between two video packets, seconds), size
+    (bytes)."""
+    data = ffprobe(path)
+    streams = data.get("streams", [])
+    video = next((s for s in streams if s.get("codec_type") == "video"), {})
+    audio = next((s for s in streams if s.get("codec_type") == "audio"), {})
+    fmt = data.get("format", {})
+    span, gap = _span_and_gap(packet_times(path, "v")) if video else (None, None)
+    try:
+        duration = float(fmt.get("duration"))
+    except (TypeError, ValueError):
+        duration = span
+    return {
+        "format": fmt.get("format_name"),
+        "video_codec": video.get("codec_name"),
+        "width": video.get("width"),
+        "height": video.get("height"),
+        "audio_codec": audio.get("codec_name"),
+        "duration": duration,
+        "video_span": span,
+        "video_gap": gap,
+        "size": os.path.getsize(path),
+    }
+
+
+def decode_check(path, timeout=180):
+    """Decodes the whole file; returns (decoded video frames, ffmpeg's error lines)."""
+    r = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-f", "null", "-",
+                        "-progress", "pipe:1"], capture_output=True, timeout=timeout)
+    frames = re.findall(r"^frame=(\d+)", r.stdout.decode(errors="replace"), re.M)
+    errors = [l for l in r.stderr.decode(errors="replace").splitlines() if l.strip()]
+    if r.returncode != 0:
+        errors.append("ffmpeg exited with %d" % r.returncode)
+    return (int(frames[-1]) if frames else 0), errors
+
+
+# -- OBS profile -------------------------------------------------------------------------------
+
+
+def seed_profile(home, values, profile="Untitled"):
+    """Writes the OBS profile's basic.ini before OBS starts, as an earlier session would have left
+    it: values is {section: {key: value}}, e.g. {"SimpleOutput": {"RecRB": "true"}}. OBS fills in
+    everything else with its defaults (and keeps the name it finds under [General])."""
+    path = os.path.join(home.obs_dir, "basic", "profiles", profile, "basic.ini")
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    sections = {"General": {"Name": profile}}
+    for section, entries in values.items():
+        sections.setdefault(section, {}).update(entries)
+    with open(path, "w") as f:
+        for section, entries in sections.items():
+            f.write("[%s]\n" % section)
+            for key, value in entries.items():
+                if isinstance(value, bool):
+                    value = "true" if value else "false"
+                f.write("%s=%s\n" % (key, value))
+            f.write("\n")
+    return path
+
+
+# -- CPU time of a process ----------------------------------------------------------------------
+
+
+def cpu_seconds(pid):
+    """User plus system CPU seconds the process (all its threads) has used, from /proc/<pid>/stat."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    # Fields 14 and 15 (utime, stime) of stat(5); the split drops the first two.
+    return (int(fields[11]) + int(fields[12])) / float(os.sysconf("SC_CLK_TCK"))

@@ -6,6 +6,12 @@ module's config.json, written before OBS starts. Each run lasts a few seconds, t
 once the dock's vertical preview stopped changing and ends with SIGINT; the logs, config.json and
 the guide image the module exports (STILWANE_GUIDE_PNG) are kept with the screenshots.
 
+After its screenshot the second run also records ten seconds of the vertical canvas: the module's
+recording follows OBS's main one (recording_follow_main and recording_directory, written into
+config.json before OBS starts), so the run starts and stops OBS's main recording through
+obs-websocket and then looks for the vertical file in the output folder's recording/. Its path and
+ffprobe's summary of it are printed; a missing or odd file is reported as a warning.
+
 Run inside the build root; scripts/run-obs does that from the host. Exit status: 0 when the module
 loaded and OBS ended cleanly both times, 1 otherwise (the log's tail is printed), 2 for bad arguments.
 
@@ -13,9 +19,12 @@ tests/e2e/test_docks.py drives the same runs through run_with_tab().
 """
 
 import argparse
+import glob
+import json
 import os
 import re
 import shutil
+import subprocess
 import sys
 import time
 
@@ -24,6 +33,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import obsharness as h  # noqa: E402
 
 SELFTEST_DONE_RE = r"\[stilwane\]\[selftest\] vertical scenes: "
+VERTICAL_FILE_GLOB = "Stilwane-縦 *"
+VERTICAL_FILE_RE = r"^Stilwane-縦 \d{4}-\d\d-\d\d \d\d-\d\d-\d\d( \(\d+\))?\.(mp4|mkv)$"
+RECORDING_DIR = "recording"  # in the output folder
 GUIDE_RE = r"\[stilwane\] guide image (saved|failed): (.*)$"
 
 # (name, main_dock_tab, screenshot, suffix of the run's other files); the first run's files keep
@@ -47,6 +59,8 @@ def parse_args():
     p.add_argument("--desktop", default=None, metavar="DISPLAY",
                    help="use this X display instead of a private Xvfb")
     p.add_argument("--keep", action="store_true", help="keep the throwaway HOME and print its path")
+    p.add_argument("--record-seconds", type=float, default=10.0,
+                   help="how long the second run records (default 10; 0: no recording)")
     p.add_argument("--load-timeout", type=float, default=60.0)
     return p.parse_args()
 
@@ -71,14 +85,16 @@ class TabRun:
         return self.config is not None and self.config.get("main_dock_tab") == self.tab
 
 
-def run_with_tab(session, name, tab, screenshot, seconds, load_timeout=60.0, env=None):
-    """Writes main_dock_tab into config.json, runs OBS with the self-test until `seconds` after the
-    module loaded (and at least until the self-test finished), saves a screenshot and stops OBS.
+def run_with_tab(session, name, tab, screenshot, seconds, load_timeout=60.0, env=None, config=None,
+                 before_stop=None):
+    """Writes main_dock_tab (and the other config values given) into config.json, runs OBS with the
+    self-test until `seconds` after the module loaded (and at least until the self-test finished),
+    saves a screenshot, calls before_stop(run) while OBS still runs, and stops OBS.
 
     Never raises for what OBS does: failures and warnings are collected in the returned TabRun.
     """
     rec = TabRun(name, tab)
-    session.home.update_module_config({"main_dock_tab": tab})
+    session.home.update_module_config(dict(config or {}, main_dock_tab=tab))
     run = rec.run = session.start_obs(env=dict({"STILWANE_SELFTEST": "1"}, **(env or {})))
     try:
         run.wait_module_loaded(load_timeout)
@@ -108,6 +124,8 @@ def run_with_tab(session, name, tab, screenshot, seconds, load_timeout=60.0, env
             rec.screenshot = screenshot
         except (h.HarnessError, OSError) as exc:
             rec.warnings.append("no screenshot: %s" % exc)
+        if before_stop and not rec.failures and run.proc.poll() is None:
+            before_stop(run)
     elif not rec.failures:
         rec.failures.append("OBS ended by itself (%s)" % h.describe_status(run.proc.returncode))
     result = rec.result = run.stop()
@@ -131,10 +149,110 @@ def run_with_tab(session, name, tab, screenshot, seconds, load_timeout=60.0, env
     return rec
 
 
+class VerticalRecording:
+    """What ten seconds of OBS's main recording, with the module's recording following it, left behind."""
+
+    def __init__(self):
+        self.path = None  # the vertical file, once found
+        self.states = []  # the vertical recording's states as the module announced them
+        self.saved_event = False  # the module announced the file (FileSaved)
+        self.summary = None  # ffprobe's view of the vertical file, for people
+        self.problem = None  # why there is no vertical file
+        self.remarks = []  # what is odd about the file that is there
+
+
+def record_vertical(run, folder, main_folder, seconds, settle_timeout=30.0):
+    """Records `seconds` with OBS's main recording, which the module's recording follows
+    (recording_follow_main), and looks for the vertical file in `folder`. Never raises."""
+    rec = VerticalRecording()
+    os.makedirs(main_folder, exist_ok=True)
+    try:
+        with run.connect() as ws:
+            ws.request("SetRecordDirectory", {"recordDirectory": main_folder})
+            after = len(ws.events)
+            ws.request("StartRecord")
+            ws.wait_event("RecordStateChanged", lambda d: d.get("outputState") == "OBS_WEBSOCKET_OUTPUT_STARTED",
+                          timeout=20, after=after)
+            time.sleep(seconds)
+            ws.request("StopRecord")
+            # A recording that never started writes nothing: no need to wait long for its file.
+            started = bool(vendor_events(ws, "OutputStateChanged", after))
+            try:
+                saved = ws.wait_event("VendorEvent", lambda d: d.get("vendorName") == "stilwane"
+                                      and d.get("eventType") == "FileSaved"
+                                      and (d.get("eventData") or {}).get("output") == "recording",
+                                      timeout=settle_timeout if started else 3.0, after=after)
+                rec.path = (saved.get("eventData") or {}).get("path")
+                rec.saved_event = True
+            except h.HarnessError:
+                pass  # judged below from the folder and the states
+            rec.states = [d.get("stateName") for d in vendor_events(ws, "OutputStateChanged", after)]
+    except Exception as exc:  # OBS gone, the connection closed: the run reports it and goes on
+        rec.problem = "OBS's main recording did not go as planned: %s" % (str(exc).splitlines() or [repr(exc)])[0]
+    if not rec.path:
+        found = sorted(glob.glob(os.path.join(folder, VERTICAL_FILE_GLOB)), key=os.path.getmtime)
+        rec.path = found[-1] if found else None
+    if rec.path and not os.path.isfile(rec.path):
+        rec.problem, rec.path = "the module announced %s, which does not exist" % rec.path, None
+    if not rec.path:
+        rec.problem = rec.problem or (
+            "the module's recording never started (no state change announced)" if not rec.states
+            else "none in %s after %.0f s; the module's recording went %s"
+            % (folder, settle_timeout, " -> ".join(rec.states)))
+        return rec
+    if not re.match(VERTICAL_FILE_RE, os.path.basename(rec.path)):
+        rec.remarks.append("unexpected file name %r" % os.path.basename(rec.path))
+    if not rec.saved_event:
+        rec.remarks.append("found in the folder, but the module announced no FileSaved")
+    try:
+        info = probe(rec.path)
+    except (h.HarnessError, OSError, ValueError) as exc:
+        rec.remarks.append("ffprobe cannot read it: %s" % exc)
+        return rec
+    rec.summary = "%s %sx%s, audio %s, %.1f s, %.1f MB" % (
+        info["video"], info["width"], info["height"], info["audio"] or "none", info["duration"] or 0.0,
+        info["size"] / 1e6)
+    if (info["width"], info["height"]) != (1080, 1920):
+        rec.remarks.append("the picture is %sx%s, not 1080x1920" % (info["width"], info["height"]))
+    if not info["duration"] or abs(info["duration"] - seconds) > max(2.0, seconds * 0.2):
+        rec.remarks.append("it lasts %s s, not about %g s" % (info["duration"], seconds))
+    return rec
+
+
+def vendor_events(ws, etype, after=0):
+    """The eventData of the module's events of the type about its recording received so far."""
+    out = []
+    for ev in ws.events[after:]:
+        data = ev.get("eventData") or {}
+        if ev.get("eventType") == "VendorEvent" and data.get("vendorName") == "stilwane" \
+                and data.get("eventType") == etype and (data.get("eventData") or {}).get("output") == "recording":
+            out.append(data["eventData"])
+    return out
+
+
+def probe(path):
+    """Codecs, picture size, duration (s) and size (bytes) of a media file, from ffprobe."""
+    r = subprocess.run(["ffprobe", "-v", "error", "-print_format", "json", "-show_format", "-show_streams", path],
+                       capture_output=True, timeout=60)
+    if r.returncode != 0:
+        raise h.HarnessError(r.stderr.decode(errors="replace").strip() or "exit code %d" % r.returncode)
+    data = json.loads(r.stdout)
+    streams = data.get("streams", [])
+    video = next((st for st in streams if st.get("codec_type") == "video"), {})
+    audio = next((st for st in streams if st.get("codec_type") == "audio"), {})
+    fmt = data.get("format", {})
+    try:
+        duration = float(fmt.get("duration"))
+    except (TypeError, ValueError):
+        duration = None
+    return {"video": video.get("codec_name"), "width": video.get("width"), "height": video.get("height"),
+            "audio": audio.get("codec_name"), "duration": duration, "size": os.path.getsize(path)}
+
+
 def main():
     args = parse_args()
-    if args.seconds < 0:
-        print("run-obs: --seconds must not be negative", file=sys.stderr)
+    if args.seconds < 0 or args.record_seconds < 0:
+        print("run-obs: --seconds and --record-seconds must not be negative", file=sys.stderr)
         return 2
     if not os.path.isfile(args.module):
         print("run-obs: the module %s does not exist; build the project first" % args.module, file=sys.stderr)
@@ -154,10 +272,23 @@ def main():
         s.home.install_module(args.module, args.data)
         print("run-obs: OBS home %s, display %s" % (s.home.path, s.display), flush=True)
         guides = os.path.join(args.out, "guides.png")
+        recordings = []
+        folder = os.path.join(args.out, RECORDING_DIR)
         for index, (name, tab, shot, suffix) in enumerate(TABS):
             # One guide image is enough; the second run would only write the same picture again.
             env = {"STILWANE_GUIDE_PNG": guides} if index == 0 else {}
-            rec = run_with_tab(s, name, tab, os.path.join(args.out, shot), args.seconds, args.load_timeout, env)
+            config, record = None, None
+            if index == len(TABS) - 1 and args.record_seconds > 0:
+                # The module's recording follows OBS's main one, as a user would have set it up.
+                os.makedirs(folder, exist_ok=True)
+                config = {"recording_follow_main": True, "recording_directory": folder}
+
+                def record(run):
+                    recordings.append(record_vertical(run, folder, os.path.join(s.home.path, "Videos"),
+                                                      args.record_seconds))
+
+            rec = run_with_tab(s, name, tab, os.path.join(args.out, shot), args.seconds, args.load_timeout, env,
+                               config, record)
             records.append(rec)
             label = "run %d (%s tab)" % (index + 1, name)
             failures += ["%s: %s" % (label, f) for f in rec.failures]
@@ -202,6 +333,8 @@ def main():
         dock_line = next((r.dock_line for r in records if r.dock_line), None)
         if dock_line:
             print("run-obs: %-22s %s" % ("dock", dock_line))
+        if args.record_seconds > 0:
+            report_recording(recordings[0] if recordings else None, args.out, shown, warnings)
         others = [n for n in saved if n not in listed]
         if others:
             print("run-obs: also in %s: %s" % (shown, ", ".join(others)))
@@ -212,6 +345,26 @@ def main():
             print(records[-1].run.describe(80))
             return 1
     return 0
+
+
+def report_recording(rec, out, shown, warnings):
+    """Prints where the vertical recording is and what it holds; what went wrong becomes a warning."""
+    label = "vertical recording"
+    if rec is None:
+        print("run-obs: %-22s none: the run that records did not get that far" % label)
+        warnings.append("no vertical recording was made")
+        return
+    if not rec.path:
+        print("run-obs: %-22s none: %s" % (label, rec.problem))
+        warnings.append("no vertical recording: %s" % rec.problem)
+        return
+    path = rec.path
+    if os.path.abspath(path).startswith(os.path.abspath(out) + os.sep):
+        path = os.path.join(shown, os.path.relpath(path, out))
+    print("run-obs: %-22s %s" % (label, path))
+    if rec.summary:
+        print("run-obs: %-22s %s" % ("", rec.summary))
+    warnings.extend("vertical recording: %s" % r for r in rec.remarks)
 
 
 def shoot_settled(session, path, warnings):

@@ -1,12 +1,13 @@
 """Remote control of the vertical canvas through obs-websocket's CallVendorRequest (vendor "stilwane")
 in the real OBS: scenes created, generated from the main scene, renamed, moved, switched and removed;
 studio mode's preview and transition; the vertical transitions; the vendor events; malformed
-requests answered with errors; and what the requests changed surviving a collection switch and the
-collection file.
+requests answered with errors; a short vertical recording started and stopped with its state and
+file events; and what the requests changed surviving a collection switch and the collection file.
 
 One OBS run drives everything and keeps what it saw; the test methods judge the record.
 """
 
+import os
 import sys
 import time
 
@@ -21,6 +22,7 @@ VENDOR = "stilwane"
 OTHER = "Other"
 REGISTERED_RE = r"\[stilwane\] remote control registered with obs-websocket"
 NIL_UUID = "00000000-0000-0000-0000-000000000000"
+RECORD_SECONDS = 2
 
 
 def vendor(ws, rtype, data=None):
@@ -64,6 +66,9 @@ class RemoteControl(ObsTestCase):
         cls.obs = None
         cls.files = {}
         rec = cls.rec
+
+        cls.record_dir = os.path.join(cls.session.home.path, "vertical")
+        cls.session.home.update_module_config({"recording_directory": cls.record_dir})
 
         def drive():
             run = cls.obs = cls.session.start_obs()
@@ -170,6 +175,23 @@ class RemoteControl(ObsTestCase):
                     "fractional duration": vendor(ws, "SetTransitionDuration", {"transitionDurationMs": 1.5}),
                     "duration as text": vendor(ws, "SetTransitionDuration", {"transitionDurationMs": "300"}),
                 }
+                # The vertical outputs: refusals, then a short recording with its events.
+                rec["outputs_idle"] = vendor(ws, "GetOutputStatus")
+                rec["stream_no_key"] = vendor(ws, "StartStream")
+                rec["save_idle"] = vendor(ws, "SaveReplayBuffer")
+                after = len(ws.events)
+                rec["record_start"] = vendor(ws, "StartRecord")
+                vendor_event(ws, "OutputStateChanged", lambda d: d.get("stateName") == "Active", after, 20)
+                time.sleep(RECORD_SECONDS)
+                rec["outputs_recording"] = vendor(ws, "GetOutputStatus")
+                rec["record_stop"] = vendor(ws, "StopRecord")
+                rec["ev_saved"] = vendor_event(ws, "FileSaved", after=after, timeout=30)
+                vendor_event(ws, "OutputStateChanged", lambda d: d.get("stateName") == "Idle", after)
+                rec["ev_outputs"] = [e["eventData"]["eventData"] for e in ws.events[after:]
+                                     if e.get("eventType") == "VendorEvent"
+                                     and e["eventData"].get("eventType") == "OutputStateChanged"]
+                rec["outputs_after"] = vendor(ws, "GetOutputStatus")
+
                 rec["unknown_request"] = ws.request_raw("CallVendorRequest", {
                     "vendorName": VENDOR, "requestType": "Explode", "requestData": {}})
                 rec["list_after_malformed"] = vendor(ws, "GetSceneList")
@@ -352,6 +374,31 @@ class RemoteControl(ObsTestCase):
         self.assertIs(self.rec["unknown_request"]["requestStatus"]["result"], False)
         # Nothing of it changed the scenes.
         self.assertEqual(self.names("list_after_malformed"), ["Fit", "Alpha", "Gen"])
+
+    def test_10b_outputs(self):
+        idle = self.ok("outputs_idle")
+        self.assertEqual({k: v["stateName"] for k, v in idle.items() if k != "success"},
+                         {"stream": "Idle", "recording": "Idle", "replayBuffer": "Idle"})
+        self.assertEqual(idle["replayBuffer"]["replaySeconds"], 60)
+        self.assertFails(self.rec["stream_no_key"], "could not start: No stream key is set")
+        self.assertFails(self.rec["save_idle"], "not running")
+
+        self.assertEqual(self.ok("record_start")["stateName"], "Starting")
+        running = self.ok("outputs_recording")["recording"]
+        self.assertEqual(running["stateName"], "Active")
+        self.assertGreaterEqual(running["elapsedMs"], RECORD_SECONDS * 1000)
+        self.assertIn(self.ok("record_stop")["stateName"], ("Stopping", "Idle"))
+        self.assertEqual([(e["output"], e["stateName"]) for e in self.rec["ev_outputs"]],
+                         [("recording", name) for name in ("Starting", "Active", "Stopping", "Idle")])
+        self.assertEqual([e["state"] for e in self.rec["ev_outputs"]], [1, 2, 3, 0])
+
+        saved = self.rec["ev_saved"]
+        self.assertEqual(saved["output"], "recording")
+        self.assertEqual(os.path.dirname(saved["path"]), self.record_dir)
+        self.assertRegex(os.path.basename(saved["path"]), r"^Stilwane-縦 \d{4}-\d\d-\d\d \d\d-\d\d-\d\d\.mp4$")
+        self.assertGreater(os.path.getsize(saved["path"]), 0)
+        after = self.ok("outputs_after")["recording"]
+        self.assertEqual((after["stateName"], after["lastPath"]), ("Idle", saved["path"]))
 
     def test_11_collection_switch(self):
         self.need("drive")

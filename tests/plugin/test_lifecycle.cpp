@@ -5,6 +5,7 @@
 
 #include <canvas/CanvasManager.hpp>
 #include <docks/MessageBoxes.hpp>
+#include <output/VerticalOutput.hpp>
 #include <plugin/ConfigRecord.hpp>
 #include <plugin/Module.hpp>
 #include <plugin/Plugin.hpp>
@@ -13,6 +14,7 @@
 #include <TestFrontend.hpp>
 #include <TestMain.hpp>
 
+#include <QDialog>
 #include <QDockWidget>
 #include <QMainWindow>
 #include <QTemporaryDir>
@@ -222,31 +224,98 @@ private slots:
 		QVERIFY(!m->hasCanvas());
 	}
 
-	void autoStartWithoutKeyIsNotAnError()
+	void autoStartFollowsTheMainStream()
 	{
+		VerticalOutput *output = VerticalOutput::instance();
 		fe.setStreamingActive(true);
 		fe.raise(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 		QVERIFY(ObsTestEnv::logContains("[stilwane] vertical stream not started: no stream key"));
+		QVERIFY(messages.isEmpty());
+
+		// Nothing listens on port 1, so the stream goes out and fails without leaving the machine.
+		config().server = "rtmp://127.0.0.1:1/live";
 		config().key = "abcd-efgh";
 		fe.raise(OBS_FRONTEND_EVENT_STREAMING_STARTED);
+		QCOMPARE(output->streamState(), VerticalOutput::StreamConnecting);
+		QVERIFY(ObsTestEnv::logContains("[stilwane] vertical stream starting (shared encoder, 6000 kbps)"));
+		fe.raise(OBS_FRONTEND_EVENT_STREAMING_STOPPING);
+		QTRY_COMPARE_WITH_TIMEOUT(output->streamState(), VerticalOutput::StreamIdle, 15000);
+		QVERIFY(!output->streamOutput());
+		QVERIFY(!output->videoEncoder());
+
+		// Without the canvas the start fails: a warning and the dock's error box.
+		m->releaseCanvas();
+		fe.raise(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 		QVERIFY(ObsTestEnv::logContains("[stilwane] auto start failed: "));
+		QCOMPARE(messages.size(), 1);
+		QVERIFY(messages.first().startsWith(translate("Output.StartFailed").arg(QString())));
 		QVERIFY(!ObsTestEnv::logContains("abcd-efgh"));
+
 		config().autoStart = false;
 		ObsTestEnv::clearLog();
 		fe.raise(OBS_FRONTEND_EVENT_STREAMING_STARTED);
 		QVERIFY(!ObsTestEnv::logContains("auto start failed"));
+		QCOMPARE(messages.size(), 1);
+	}
+
+	void fileOutputsFollowTheMainOnes()
+	{
+		VerticalOutput *output = VerticalOutput::instance();
+		config().recordingDirectory = dir.filePath("media").toStdString();
+		config().recordingFormat = "mkv";
+		config().recordingFollowMain = true;
+		config().replayFollowMain = true;
+		config().replaySeconds = 5;
+
+		fe.raise(OBS_FRONTEND_EVENT_RECORDING_STARTED);
+		fe.raise(OBS_FRONTEND_EVENT_REPLAY_BUFFER_STARTED);
+		QVERIFY(output->recordingState() != VerticalOutput::FileIdle);
+		QVERIFY(output->replayState() != VerticalOutput::FileIdle);
+		QTRY_COMPARE_WITH_TIMEOUT(output->replayState(), VerticalOutput::FileActive, 10000);
+		QTRY_COMPARE_WITH_TIMEOUT(output->recordingState(), VerticalOutput::FileActive, 10000);
+		QTest::qWait(1500);
+
+		QSignalSpy replaySaved(output, &VerticalOutput::replaySaved);
+		fe.raise(OBS_FRONTEND_EVENT_REPLAY_BUFFER_SAVED);
+		QVERIFY(replaySaved.wait(10000));
+		QVERIFY(QFileInfo(replaySaved.first().first().toString())
+				.fileName()
+				.startsWith("Stilwane-縦 リプレイ "));
+
+		QSignalSpy recordingSaved(output, &VerticalOutput::recordingSaved);
+		fe.raise(OBS_FRONTEND_EVENT_RECORDING_STOPPING);
+		fe.raise(OBS_FRONTEND_EVENT_REPLAY_BUFFER_STOPPING);
+		QVERIFY(recordingSaved.wait(10000));
+		QTRY_COMPARE_WITH_TIMEOUT(output->replayState(), VerticalOutput::FileIdle, 10000);
+		const QFileInfo file(recordingSaved.first().first().toString());
+		QCOMPARE(file.absolutePath(), QDir(dir.filePath("media")).absolutePath());
+		QVERIFY(file.fileName().startsWith("Stilwane-縦 "));
+		QCOMPARE(file.suffix(), QString("mkv"));
+		QVERIFY(file.size() > 0);
+		QVERIFY(!output->videoEncoder());
+		QVERIFY(messages.isEmpty());
+
+		// Once OBS announced its exit nothing follows any more.
+		fe.raise(OBS_FRONTEND_EVENT_EXIT);
+		fe.raise(OBS_FRONTEND_EVENT_RECORDING_STARTED);
+		QCOMPARE(output->recordingState(), VerticalOutput::FileIdle);
 	}
 
 	void toolsMenuEntriesAnswer()
 	{
+		QStringList dialogs;
+		setDialogHandler([&dialogs](QDialog *dialog) {
+			dialogs << dialog->metaObject()->className();
+			return int(QDialog::Rejected);
+		});
 		QVERIFY(fe.triggerToolsMenuItem("Stilwane Settings"));
-		QCOMPARE(messages.size(), 1);
-		QVERIFY(messages.first().contains(dir.path()));
+		setDialogHandler(nullptr);
+		QCOMPARE(dialogs, QStringList({"SettingsDialog"}));
 		QVERIFY(fe.triggerToolsMenuItem("Stilwane Vertical Projector"));
-		QCOMPARE(messages.size(), 2);
+		QCOMPARE(messages.size(), 1);
 		fe.raise(OBS_FRONTEND_EVENT_EXIT);
 		QVERIFY(fe.triggerToolsMenuItem("Stilwane Vertical Projector"));
-		QCOMPARE(messages.size(), 2);
+		QCOMPARE(messages.size(), 1);
 	}
 
 	void unloadReleasesEverything()

@@ -87,7 +87,7 @@ private slots:
 		QVERIFY(ObsTestEnv::logContains("[stilwane] obs-websocket not available: remote control off"));
 		QVERIFY(!rc->isRegistered());
 		QVERIFY(!rc->isStopped());
-		QCOMPARE(rc->requestTypes().size(), 14);
+		QCOMPARE(rc->requestTypes().size(), 22);
 	}
 
 	void getCanvas()

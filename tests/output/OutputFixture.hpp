@@ -1,0 +1,118 @@
+#pragma once
+
+// Shared by the vertical-output tests. Include after <QtTest>: libobs's SIMD macros break the compiler's
+// intrinsics headers included after them.
+
+#include <canvas/CanvasManager.hpp>
+#include <output/VerticalOutput.hpp>
+#include <plugin/ConfigRecord.hpp>
+#include <plugin/Module.hpp>
+
+#include <ObsTestEnv.hpp>
+#include <TestFrontend.hpp>
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <obs.hpp>
+#include <util/text-lookup.h>
+
+namespace outputtest {
+
+// The libobs objects of the outputs that can still be found by name.
+inline bool namesGone(QStringList *left)
+{
+	left->clear();
+	for (const char *name : {"stilwane_output", "stilwane_recording", "stilwane_replay"})
+		if (OBSOutputAutoRelease(obs_get_output_by_name(name)))
+			*left << name;
+	if (OBSServiceAutoRelease(obs_get_service_by_name("stilwane_service")))
+		*left << "stilwane_service";
+	for (const char *name : {"stilwane_video", "stilwane_audio"})
+		if (OBSEncoderAutoRelease(obs_get_encoder_by_name(name)))
+			*left << name;
+	return left->isEmpty();
+}
+
+// Every libobs object the outputs can own; names what is left on stderr. libobs finishes destroying an
+// encoder that was still stopping when its last reference went a moment later, on the encoder's own
+// thread: the names get that moment.
+inline bool noOutputObjects(VerticalOutput *out)
+{
+	QStringList left;
+	if (out->streamOutput() || out->recordingOutput() || out->replayOutput())
+		left << "output handle";
+	if (out->videoEncoder() || out->audioEncoder())
+		left << "encoder handle";
+	if (out->streamService())
+		left << "service handle";
+	QStringList named;
+	if (!ObsTestEnv::waitUntil([&named] { return namesGone(&named); }, 3000))
+		left << named;
+	if (!left.isEmpty())
+		qWarning("still alive: %s", qPrintable(left.join(", ")));
+	return left.isEmpty();
+}
+
+// Seconds of media ffprobe finds in a file; -1 when ffprobe is missing, 0 when it cannot read the file.
+inline double probedSeconds(const QString &path)
+{
+	const QString ffprobe = QStandardPaths::findExecutable("ffprobe");
+	if (ffprobe.isEmpty())
+		return -1;
+	QProcess probe;
+	probe.start(ffprobe, {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path});
+	if (!probe.waitForFinished(15000)) {
+		probe.kill();
+		probe.waitForFinished();
+		return 0;
+	}
+	return QString::fromUtf8(probe.readAllStandardOutput()).trimmed().toDouble();
+}
+
+// A configuration and a vertical canvas of their own per test; a small canvas keeps x264 quick.
+class Fixture {
+public:
+	QTemporaryDir dir;
+	TestFrontend &fe = TestFrontend::instance();
+	CanvasManager *m = CanvasManager::instance();
+	VerticalOutput *out = VerticalOutput::instance();
+
+	void initTestCase() { setLocaleTable(text_lookup_create(STILWANE_DATA_DIR "/locale/en-US.ini")); }
+
+	void cleanupTestCase()
+	{
+		text_lookup_destroy(localeTable());
+		setLocaleTable(nullptr);
+	}
+
+	void init()
+	{
+		setConfigDirectoryOverride(dir.path().toStdString());
+		config() = ConfigRecord{};
+		config().width = 270;
+		config().height = 480;
+		config().recordingDirectory = (dir.path() + "/media").toStdString();
+		fe.reset();
+		ObsTestEnv::clearLog();
+		m->loadFromCollection(nullptr);
+		m->setStudioMode(false);
+	}
+
+	void cleanup()
+	{
+		out->stopAll();
+		// Reports the stops queued meet no output any more.
+		ObsTestEnv::pump(50);
+		m->releaseCanvas();
+		fe.reset();
+	}
+
+	QString mediaDir() const { return dir.path() + "/media"; }
+};
+
+} // namespace outputtest
