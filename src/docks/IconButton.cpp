@@ -48,13 +48,22 @@ void IconButton::changeEvent(QEvent *event)
 		rebuildIcon();
 }
 
+void IconButton::setIconFile(const QString &path, const QColor &tint_)
+{
+	if (path == iconPath && tint_ == tint)
+		return;
+	iconPath = path;
+	tint = tint_;
+	rebuildIcon();
+}
+
 void IconButton::rebuildIcon()
 {
-	if (iconPath.isEmpty())
-		return;
 	QFile file(iconPath);
-	if (!file.open(QIODevice::ReadOnly))
+	if (iconPath.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+		setIcon(QIcon());
 		return;
+	}
 	QByteArray svg = file.readAll();
 
 	// "-inactive" drawings are dimmed through opacity; the tint below already shows the state, so
@@ -72,12 +81,13 @@ void IconButton::rebuildIcon()
 			reader.setScaledSize(QSize(size, size));
 			QPixmap pixmap = QPixmap::fromImage(reader.read());
 			if (!pixmap.isNull()) {
-				QColor tint = mode == QIcon::Disabled
-						      ? palette().color(QPalette::Disabled, QPalette::ButtonText)
-						      : palette().color(QPalette::ButtonText);
+				QColor colour =
+					mode == QIcon::Disabled
+						? palette().color(QPalette::Disabled, QPalette::ButtonText)
+						: (tint.isValid() ? tint : palette().color(QPalette::ButtonText));
 				QPainter painter(&pixmap);
 				painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-				painter.fillRect(pixmap.rect(), tint);
+				painter.fillRect(pixmap.rect(), colour);
 			}
 			icon.addPixmap(pixmap, mode, QIcon::Off);
 		}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QString>
 #include <QToolButton>
 
@@ -20,6 +21,9 @@ public:
 	~IconButton() override;
 
 	QString iconFile() const { return iconPath; }
+	// Draws another file; a valid tint replaces the palette's button-text colour for the normal state
+	// (the disabled state keeps the palette's). A missing file leaves the button without an icon.
+	void setIconFile(const QString &path, const QColor &tint = QColor());
 
 protected:
 	void changeEvent(QEvent *event) override;
@@ -28,4 +32,5 @@ private:
 	void rebuildIcon();
 
 	QString iconPath;
+	QColor tint;
 };

@@ -7,17 +7,13 @@
 #include <plugin/ConfigRecord.hpp>
 #include <plugin/Module.hpp>
 
-#include <QBuffer>
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QIcon>
-#include <QImageReader>
 #include <QLabel>
-#include <QPainter>
 #include <QPixmap>
-#include <QRegularExpression>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -44,41 +40,6 @@ void setButtonText(IconButton *button, const QString &text)
 	button->setText(text);
 	button->setToolTip(text);
 	button->setAccessibleName(text);
-}
-
-// The drawing in one colour, as IconButton draws its own icon, but with the colour chosen per state:
-// the active outputs stand out in the accent. A missing file (OBS's resources outside OBS) leaves the
-// button without an icon.
-void setTintedIcon(IconButton *button, const QString &path, const QColor &normal)
-{
-	QFile file(path);
-	if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-		button->setIcon(QIcon());
-		return;
-	}
-	QByteArray svg = file.readAll();
-	// The inactive drawings are dimmed through opacity; the tint already tells the state.
-	if (path.endsWith("-inactive.svg")) {
-		static const QRegularExpression opacity("((?:fill-|stroke-)?opacity)=\"[^\"]*\"");
-		svg = QString::fromUtf8(svg).replace(opacity, "\\1=\"1\"").toUtf8();
-	}
-	const QColor disabled = button->palette().color(QPalette::Disabled, QPalette::ButtonText);
-	QIcon icon;
-	for (int size : {16, 24, 32, 48, 64}) {
-		for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled}) {
-			QBuffer buffer(&svg);
-			QImageReader reader(&buffer, "svg");
-			reader.setScaledSize(QSize(size, size));
-			QPixmap pixmap = QPixmap::fromImage(reader.read());
-			if (!pixmap.isNull()) {
-				QPainter painter(&pixmap);
-				painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-				painter.fillRect(pixmap.rect(), mode == QIcon::Disabled ? disabled : normal);
-			}
-			icon.addPixmap(pixmap, mode, QIcon::Off);
-		}
-	}
-	button->setIcon(icon);
 }
 
 } // namespace
@@ -109,9 +70,6 @@ OutputDock::OutputDock(QWidget *parent) : QWidget(parent)
 	saveReplayBtn->setObjectName("stilwane_save_replay_button");
 	for (IconButton *button : {streamBtn, recordBtn, replayBtn, saveReplayBtn})
 		row->addWidget(button);
-	// Their icons are drawn here per state, in the palette of wherever the row ends up.
-	for (IconButton *button : {streamBtn, recordBtn, replayBtn})
-		button->installEventFilter(this);
 
 	status = new QLabel(this);
 	status->setObjectName("stilwane_output_status");
@@ -377,36 +335,22 @@ void OutputDock::onFileStopped(bool replay, int code, const QString &error)
 	showStatusMessage(text, text, true, false);
 }
 
-bool OutputDock::eventFilter(QObject *watched, QEvent *event)
-{
-	if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
-		if (watched == streamBtn)
-			updateStreamIcon();
-		else if (watched == recordBtn)
-			updateRecordIcon();
-		else if (watched == replayBtn)
-			updateReplayIcon();
-	}
-	return QWidget::eventFilter(watched, event);
-}
-
 void OutputDock::updateStreamIcon()
 {
 	const bool live = streamShown == VerticalOutput::StreamLive;
-	setTintedIcon(streamBtn, live ? ":/res/images/streaming-active.svg" : ":/res/images/streaming-inactive.svg",
-		      live ? kActiveIcon : streamBtn->palette().color(QPalette::ButtonText));
+	streamBtn->setIconFile(live ? ":/res/images/streaming-active.svg" : ":/res/images/streaming-inactive.svg",
+			       live ? kActiveIcon : QColor());
 }
 
 void OutputDock::updateRecordIcon()
 {
 	const bool active = recordingShown == VerticalOutput::FileActive;
-	setTintedIcon(recordBtn, active ? ":/res/images/recording-active.svg" : ":/res/images/recording-inactive.svg",
-		      active ? kActiveIcon : recordBtn->palette().color(QPalette::ButtonText));
+	recordBtn->setIconFile(active ? ":/res/images/recording-active.svg" : ":/res/images/recording-inactive.svg",
+			       active ? kActiveIcon : QColor());
 }
 
 void OutputDock::updateReplayIcon()
 {
 	const bool active = replayShown == VerticalOutput::FileActive;
-	setTintedIcon(replayBtn, moduleIconPath("replay.svg"),
-		      active ? kActiveIcon : replayBtn->palette().color(QPalette::ButtonText));
+	replayBtn->setIconFile(moduleIconPath("replay.svg"), active ? kActiveIcon : QColor());
 }

@@ -84,7 +84,6 @@ protected:
 
 private:
 	// Redraws a button's icon when its palette or style changes.
-	bool eventFilter(QObject *watched, QEvent *event) override;
 	void onFileSaved(bool replay, const QString &path);
 	void onFileStopped(bool replay, int code, const QString &error);
 	void clearMessage();
