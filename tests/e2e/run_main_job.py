@@ -10,7 +10,7 @@ After its screenshot the second run also records ten seconds of the vertical can
 recording follows OBS's main one (recording_follow_main and recording_directory, written into
 config.json before OBS starts), so the run starts and stops OBS's main recording through
 obs-websocket and then looks for the vertical file in the output folder's recording/. Its path and
-ffprobe's summary of it are printed; a missing or odd file is reported as a warning.
+ffprobe's summary of it are printed; a missing file fails the run, an odd one is reported as a warning.
 
 Run inside the build root; scripts/run-obs does that from the host. Exit status: 0 when the module
 loaded and OBS ended cleanly both times, 1 otherwise (the log's tail is printed), 2 for bad arguments.
@@ -334,7 +334,7 @@ def main():
         if dock_line:
             print("run-obs: %-22s %s" % ("dock", dock_line))
         if args.record_seconds > 0:
-            report_recording(recordings[0] if recordings else None, args.out, shown, warnings)
+            report_recording(recordings[0] if recordings else None, args.out, shown, warnings, failures)
         others = [n for n in saved if n not in listed]
         if others:
             print("run-obs: also in %s: %s" % (shown, ", ".join(others)))
@@ -347,16 +347,17 @@ def main():
     return 0
 
 
-def report_recording(rec, out, shown, warnings):
-    """Prints where the vertical recording is and what it holds; what went wrong becomes a warning."""
+def report_recording(rec, out, shown, warnings, failures):
+    """Prints where the vertical recording is and what it holds; no file fails the run, odd contents
+    become warnings."""
     label = "vertical recording"
     if rec is None:
         print("run-obs: %-22s none: the run that records did not get that far" % label)
-        warnings.append("no vertical recording was made")
+        failures.append("no vertical recording was made")
         return
     if not rec.path:
         print("run-obs: %-22s none: %s" % (label, rec.problem))
-        warnings.append("no vertical recording: %s" % rec.problem)
+        failures.append("no vertical recording: %s" % rec.problem)
         return
     path = rec.path
     if os.path.abspath(path).startswith(os.path.abspath(out) + os.sep):
