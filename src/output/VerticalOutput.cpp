@@ -238,13 +238,14 @@ void VerticalOutput::onReconnect(void *data, calldata_t *)
 void VerticalOutput::connectOutputSignals(obs_output_t *output, OutputCallbackContext *context)
 {
 	signal_handler_t *handler = obs_output_get_signal_handler(output);
-	signal_handler_connect(handler, "start", onStart, context);
-	signal_handler_connect(handler, "stop", onStop, context);
-	signal_handler_connect(handler, "starting", onStarting, context);
-	signal_handler_connect(handler, "stopping", onStopping, context);
+	auto &connections = context->connections;
+	connections.emplace_back(handler, "start", onStart, context);
+	connections.emplace_back(handler, "stop", onStop, context);
+	connections.emplace_back(handler, "starting", onStarting, context);
+	connections.emplace_back(handler, "stopping", onStopping, context);
 	if (context->kind == KindStream) {
-		signal_handler_connect(handler, "reconnect", onReconnect, context);
-		signal_handler_connect(handler, "reconnect_success", onReconnectSuccess, context);
+		connections.emplace_back(handler, "reconnect", onReconnect, context);
+		connections.emplace_back(handler, "reconnect_success", onReconnectSuccess, context);
 	}
 	// With a reference on the handler: the replay buffer may still finish a save, and signal it, while
 	// the output is being destroyed, after the slot has let go of it.
@@ -256,15 +257,6 @@ void VerticalOutput::connectOutputSignals(obs_output_t *output, OutputCallbackCo
 // returns no handler of the context runs any more: libobs calls handlers under the signal's lock.
 void VerticalOutput::disconnectOutputSignals(obs_output_t *output, OutputCallbackContext *context)
 {
-	if (!output || !context)
-		return;
-	signal_handler_t *handler = obs_output_get_signal_handler(output);
-	signal_handler_disconnect(handler, "start", onStart, context);
-	signal_handler_disconnect(handler, "stop", onStop, context);
-	signal_handler_disconnect(handler, "starting", onStarting, context);
-	signal_handler_disconnect(handler, "stopping", onStopping, context);
-	if (context->kind == KindStream) {
-		signal_handler_disconnect(handler, "reconnect", onReconnect, context);
-		signal_handler_disconnect(handler, "reconnect_success", onReconnectSuccess, context);
-	}
+	if (output && context)
+		context->connections.clear();
 }

@@ -9,8 +9,9 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
-#include <obs.h>
+#include <obs.hpp>
 
 // Everything that leaves the plug-in as encoded media: the vertical stream, the vertical recording and
 // the vertical replay buffer, and the one video/audio encoder pair the three share. One per process,
@@ -140,6 +141,8 @@ private:
 		OutputKind kind = KindStream;
 		uint64_t generation = 0;
 		obs_output_t *output = nullptr;
+		// The state signals; "saved" is connected apart, with a reference on the handler.
+		std::vector<OBSSignal> connections;
 	};
 
 	struct FileOutputSlot {

@@ -197,7 +197,7 @@ bool VerticalOutput::startFileOutput(OutputKind kind, QString *error)
 	obs_output_set_audio_encoder(s.output, audioEnc, 0);
 
 	delete s.context;
-	s.context = new OutputCallbackContext{this, kind, s.generation, s.output};
+	s.context = new OutputCallbackContext{this, kind, s.generation, s.output, {}};
 	connectOutputSignals(s.output, s.context);
 	if (isReplay)
 		obs_output_add_packet_callback(s.output, onReplayPacket, this);

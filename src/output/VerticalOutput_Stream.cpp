@@ -51,7 +51,7 @@ bool VerticalOutput::startStream(QString *error)
 	obs_output_set_reconnect_settings(streamOut, 25, 2);
 
 	delete streamContext;
-	streamContext = new OutputCallbackContext{this, KindStream, streamGeneration, streamOut};
+	streamContext = new OutputCallbackContext{this, KindStream, streamGeneration, streamOut, {}};
 	connectOutputSignals(streamOut, streamContext);
 
 	setStreamState(StreamConnecting);
