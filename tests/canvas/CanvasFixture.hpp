@@ -9,6 +9,7 @@
 #include <plugin/Module.hpp>
 
 #include <ObsTestEnv.hpp>
+#include <PluginFixture.hpp>
 #include <TestFrontend.hpp>
 
 #include <QString>
@@ -98,26 +99,14 @@ inline obs_source_t *sourceOf(obs_scene_t *scene)
 
 // The common set-up of every test: a configuration of its own, the English locale (built-in
 // transitions carry translated names), a fresh front end and no vertical canvas yet.
-class Fixture {
+class Fixture : public PluginFixture {
 public:
-	QTemporaryDir dir;
-	TestFrontend &fe = TestFrontend::instance();
 	CanvasManager *m = CanvasManager::instance();
-
-	void initTestCase() { setLocaleTable(text_lookup_create(STILWANE_DATA_DIR "/locale/en-US.ini")); }
-
-	void cleanupTestCase()
-	{
-		text_lookup_destroy(localeTable());
-		setLocaleTable(nullptr);
-	}
 
 	void init()
 	{
-		setConfigDirectoryOverride(dir.path().toStdString());
-		config() = ConfigRecord{};
+		freshConfig();
 		VerticalOutput::setBusyOverrideForTests(std::nullopt);
-		fe.reset();
 		ObsTestEnv::clearLog();
 	}
 

@@ -9,6 +9,7 @@
 #include <plugin/Module.hpp>
 
 #include <ObsTestEnv.hpp>
+#include <PluginFixture.hpp>
 #include <TestFrontend.hpp>
 
 #include <QFileInfo>
@@ -75,29 +76,17 @@ inline double probedSeconds(const QString &path)
 }
 
 // A configuration and a vertical canvas of their own per test; a small canvas keeps x264 quick.
-class Fixture {
+class Fixture : public PluginFixture {
 public:
-	QTemporaryDir dir;
-	TestFrontend &fe = TestFrontend::instance();
 	CanvasManager *m = CanvasManager::instance();
 	VerticalOutput *out = VerticalOutput::instance();
 
-	void initTestCase() { setLocaleTable(text_lookup_create(STILWANE_DATA_DIR "/locale/en-US.ini")); }
-
-	void cleanupTestCase()
-	{
-		text_lookup_destroy(localeTable());
-		setLocaleTable(nullptr);
-	}
-
 	void init()
 	{
-		setConfigDirectoryOverride(dir.path().toStdString());
-		config() = ConfigRecord{};
+		freshConfig();
 		config().width = 270;
 		config().height = 480;
 		config().recordingDirectory = (dir.path() + "/media").toStdString();
-		fe.reset();
 		ObsTestEnv::clearLog();
 		m->loadFromCollection(nullptr);
 		m->setStudioMode(false);

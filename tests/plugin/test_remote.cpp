@@ -13,6 +13,7 @@
 #include "RemoteTestCalls.hpp"
 
 #include <ObsTestEnv.hpp>
+#include <PluginFixture.hpp>
 #include <TestFrontend.hpp>
 #include <TestMain.hpp>
 
@@ -29,8 +30,9 @@ using namespace remote_test;
 class TestRemote : public QObject {
 	Q_OBJECT
 
-	QTemporaryDir dir;
-	TestFrontend &fe = TestFrontend::instance();
+	PluginFixture base;
+	QTemporaryDir &dir = base.dir;
+	TestFrontend &fe = base.fe;
 	CanvasManager *m = CanvasManager::instance();
 	RemoteControl *rc = nullptr;
 	bool loaded = false;
@@ -45,19 +47,12 @@ class TestRemote : public QObject {
 	}
 
 private slots:
-	void initTestCase() { setLocaleTable(text_lookup_create(STILWANE_DATA_DIR "/locale/en-US.ini")); }
-
-	void cleanupTestCase()
-	{
-		text_lookup_destroy(localeTable());
-		setLocaleTable(nullptr);
-	}
+	void initTestCase() { base.initTestCase(); }
+	void cleanupTestCase() { base.cleanupTestCase(); }
 
 	void init()
 	{
-		setConfigDirectoryOverride(dir.path().toStdString());
-		config() = ConfigRecord{};
-		fe.reset();
+		base.freshConfig();
 		ObsTestEnv::clearLog();
 		QVERIFY(Plugin::load());
 		loaded = true;

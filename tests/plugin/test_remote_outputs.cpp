@@ -13,6 +13,7 @@
 #include "RemoteTestCalls.hpp"
 
 #include <ObsTestEnv.hpp>
+#include <PluginFixture.hpp>
 #include <TestFrontend.hpp>
 #include <TestMain.hpp>
 
@@ -37,25 +38,19 @@ QString json(const QJsonObject &object)
 class TestRemoteOutputs : public QObject {
 	Q_OBJECT
 
-	QTemporaryDir dir;
-	TestFrontend &fe = TestFrontend::instance();
+	PluginFixture base;
+	QTemporaryDir &dir = base.dir;
+	TestFrontend &fe = base.fe;
 	VerticalOutput *out = VerticalOutput::instance();
 	bool loaded = false;
 
 private slots:
-	void initTestCase() { setLocaleTable(text_lookup_create(STILWANE_DATA_DIR "/locale/en-US.ini")); }
-
-	void cleanupTestCase()
-	{
-		text_lookup_destroy(localeTable());
-		setLocaleTable(nullptr);
-	}
+	void initTestCase() { base.initTestCase(); }
+	void cleanupTestCase() { base.cleanupTestCase(); }
 
 	void init()
 	{
-		setConfigDirectoryOverride(dir.path().toStdString());
-		config() = ConfigRecord{};
-		fe.reset();
+		base.freshConfig();
 		QVERIFY(Plugin::load());
 		loaded = true;
 		Plugin::postLoad();

@@ -8,6 +8,7 @@
 #include <plugin/Module.hpp>
 
 #include <ObsTestEnv.hpp>
+#include <PluginFixture.hpp>
 #include <TestFrontend.hpp>
 
 #include <QTemporaryDir>
@@ -19,26 +20,11 @@ namespace previewtest {
 
 // A configuration of its own, the English locale, a fresh front end and no vertical canvas until a
 // test loads one.
-class Fixture {
+class Fixture : public PluginFixture {
 public:
-	QTemporaryDir dir;
-	TestFrontend &fe = TestFrontend::instance();
 	CanvasManager *m = CanvasManager::instance();
 
-	void initTestCase() { setLocaleTable(text_lookup_create(STILWANE_DATA_DIR "/locale/en-US.ini")); }
-
-	void cleanupTestCase()
-	{
-		text_lookup_destroy(localeTable());
-		setLocaleTable(nullptr);
-	}
-
-	void init()
-	{
-		setConfigDirectoryOverride(dir.path().toStdString());
-		config() = ConfigRecord{};
-		fe.reset();
-	}
+	void init() { freshConfig(); }
 
 	void cleanup()
 	{
