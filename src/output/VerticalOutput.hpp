@@ -87,6 +87,9 @@ public:
 	static FileContainer containerFor(const QString &format, bool mp4Registered);
 
 	bool hasStreamKey() const;
+	// The text with the configured stream key blotted out: libobs's errors may quote the URL they used,
+	// and the key is the one secret of the configuration.
+	static QString withoutStreamKey(const QString &text);
 	bool isStreamActive() const;
 	bool isAnyOutputBusy() const;
 	StreamState streamState() const { return stream; }
@@ -174,8 +177,6 @@ private:
 
 	// The settings of an "rtmp_common" service for the configured server and key (new reference).
 	static obs_data_t *serviceSettings();
-	// A libobs error text with the configured stream key blotted out: it may quote the URL it used.
-	static QString withoutStreamKey(const QString &text);
 	// Copies what the report needs from the connection's context and queues it. Any libobs thread.
 	static void postReport(void *data, ReportType type, uint64_t time = 0, int code = 0,
 			       const QString &error = QString());

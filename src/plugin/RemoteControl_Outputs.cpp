@@ -15,15 +15,11 @@ namespace {
 constexpr int kMinReplaySeconds = 1;
 constexpr int kMaxReplaySeconds = 180;
 
-// The stream key is the one secret of the configuration, and obs-websocket hands everything to any
-// client. libobs's connection errors may quote the stream URL and a folder name may hold anything,
-// so no text leaves through the vendor without the key blanked out.
-QString withoutKey(QString text)
+// obs-websocket hands everything to any client: no text leaves through the vendor with the stream key
+// in it, whether quoted by a libobs error or part of a folder name.
+QString withoutKey(const QString &text)
 {
-	const QString key = QString::fromStdString(config().key);
-	if (!key.isEmpty())
-		text.replace(key, QStringLiteral("***"));
-	return text;
+	return VerticalOutput::withoutStreamKey(text);
 }
 
 QString refusal(const char *messageKey, const QString &reason)

@@ -127,11 +127,11 @@ private slots:
 		QStringList texts;
 		for (const char *type : {"StartRecord", "StartReplayBuffer", "GetOutputStatus"})
 			texts << json(call(type));
-		QVERIFY(texts[0].contains("/dev/null/***"));
+		QVERIFY(texts[0].contains("/dev/null/********"));
 		emit out->recordingSaved(folder + "/a.mp4");
 		for (const EventRecord &event : events(spy))
 			texts << event.type + json(event.data);
-		QVERIFY(texts.last().contains("/dev/null/***/a.mp4"));
+		QVERIFY(texts.last().contains("/dev/null/********/a.mp4"));
 		for (const QString &text : texts)
 			QVERIFY2(!text.contains(kKey), qPrintable(text));
 	}
