@@ -22,7 +22,6 @@ line falls inside the collection load, before OBS's FINISHED_LOADING event (whic
 Prints medians (and the range) in a table; asserts nothing.
 """
 
-import argparse
 import os
 import re
 import shutil
@@ -32,6 +31,7 @@ import sys
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 
+import benchlib  # noqa: E402
 import obsharness as h  # noqa: E402
 
 START_TIMEOUT = 90
@@ -162,18 +162,14 @@ def cell(values):
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--module", required=True, help="the built stilwane.so")
-    ap.add_argument("--data", help="the repository's data/ folder")
+    ap = benchlib.parser(__doc__)
     ap.add_argument("--runs", type=int, default=5, help="OBS starts per size (default 5)")
     ap.add_argument("--scenes", default="1,20,100", help="vertical scene counts (default 1,20,100)")
     args = ap.parse_args()
     sizes = [int(s) for s in args.scenes.split(",") if s.strip()]
     if args.runs < 1 or not sizes or min(sizes) < 1:
         ap.error("--runs and every --scenes count must be at least 1")
-    os.environ["STILWANE_MODULE"] = os.path.abspath(args.module)
-    if args.data:
-        os.environ["STILWANE_DATA"] = os.path.abspath(args.data)
+    benchlib.use_module(args)
 
     results = {}
     for count in sizes:

@@ -25,10 +25,8 @@ canvas's encoders runs. Prints the figures, the ratios +vstream/main and +vall/+
 stream's dropped frames and the load average. Asserts nothing.
 """
 
-import argparse
 import os
 import re
-import shutil
 import statistics
 import sys
 import time
@@ -38,6 +36,7 @@ here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "tests", "e2e"))
 sys.path.insert(0, here)
 
+import benchlib  # noqa: E402
 import obsharness as h  # noqa: E402
 import outputcase as oc  # noqa: E402
 from render_cost import _find, _section, _tree, fmt  # noqa: E402
@@ -151,24 +150,10 @@ def timed_run(config, seconds, out, index):
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--module", required=True, help="the built stilwane.so")
-    ap.add_argument("--data", help="the repository's data/ folder")
-    ap.add_argument("--seconds", type=float, default=20.0, help="length of each measurement (default 20)")
-    ap.add_argument("--repeat", type=int, default=1,
-                    help="runs per configuration, taken in turns (default 1); the table shows their medians")
-    ap.add_argument("--out", default=os.path.join(here, "..", "out", "output-cost"),
-                    help="where each run's log goes")
-    args = ap.parse_args()
-    if args.seconds < 5 or args.repeat < 1:
-        ap.error("--seconds must be at least 5 and --repeat at least 1")
-    os.environ["STILWANE_MODULE"] = os.path.abspath(args.module)
-    if args.data:
-        os.environ["STILWANE_DATA"] = os.path.abspath(args.data)
-    out = os.path.abspath(args.out)
-    if os.path.isdir(out):
-        shutil.rmtree(out)
-    os.makedirs(out)
+    ap = benchlib.parser(__doc__)
+    benchlib.add_timed_runs(ap, "output-cost", "length of each measurement (default 20)", "where each run's log goes")
+    args = benchlib.timed_runs_args(ap)
+    out = args.out
 
     load_before = os.getloadavg()
     results = {c: [] for c, _ in CONFIGS}

@@ -20,7 +20,6 @@ few slow frames. The figures:
 Prints figures and the ratios to the first configuration; asserts nothing.
 """
 
-import argparse
 import json
 import os
 import re
@@ -32,6 +31,7 @@ import time
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 
+import benchlib  # noqa: E402
 import obsharness as h  # noqa: E402
 
 START_TIMEOUT = 90
@@ -190,25 +190,11 @@ def fmt(v, unit=""):
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--module", required=True, help="the built stilwane.so")
-    ap.add_argument("--data", help="the repository's data/ folder")
-    ap.add_argument("--seconds", type=float, default=20.0, help="length of each OBS run (default 20)")
-    ap.add_argument("--repeat", type=int, default=1,
-                    help="runs per configuration, taken in turns (default 1); the table shows their medians")
-    ap.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "out",
-                                                  "render-cost"),
-                    help="where each run's log and screen grab go")
-    args = ap.parse_args()
-    if args.seconds < 5 or args.repeat < 1:
-        ap.error("--seconds must be at least 5 and --repeat at least 1")
-    os.environ["STILWANE_MODULE"] = os.path.abspath(args.module)
-    if args.data:
-        os.environ["STILWANE_DATA"] = os.path.abspath(args.data)
-    out = os.path.abspath(args.out)
-    if os.path.isdir(out):
-        shutil.rmtree(out)
-    os.makedirs(out)
+    ap = benchlib.parser(__doc__)
+    benchlib.add_timed_runs(ap, "render-cost", "length of each OBS run (default 20)",
+                            "where each run's log and screen grab go")
+    args = benchlib.timed_runs_args(ap)
+    out = args.out
 
     load_before = os.getloadavg()
     say("preparing the scene collection")
