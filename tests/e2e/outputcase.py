@@ -164,45 +164,36 @@ def set_main_stream(ws, server, key):
                                             "streamServiceSettings": {"server": server, "key": key}})
 
 
-def _main_event(ws, etype, state, after, timeout):
+def _main_request(ws, request, etype, state, timeout):
+    """Sends one of OBS's own output requests and waits for the output's state event (returned)."""
+    after = len(ws.events)
+    ws.request(request, timeout=timeout)
     return ws.wait_event(etype, lambda d: d.get("outputState") == state, timeout=timeout, after=after)
 
 
 def start_main_stream(ws, timeout=30):
-    after = len(ws.events)
-    ws.request("StartStream")
-    _main_event(ws, "StreamStateChanged", MAIN_EVENT_ACTIVE, after, timeout)
+    _main_request(ws, "StartStream", "StreamStateChanged", MAIN_EVENT_ACTIVE, timeout)
 
 
 def stop_main_stream(ws, timeout=30):
-    after = len(ws.events)
-    ws.request("StopStream")
-    _main_event(ws, "StreamStateChanged", MAIN_EVENT_STOPPED, after, timeout)
+    _main_request(ws, "StopStream", "StreamStateChanged", MAIN_EVENT_STOPPED, timeout)
 
 
 def start_main_recording(ws, timeout=30):
-    after = len(ws.events)
-    ws.request("StartRecord")
-    return _main_event(ws, "RecordStateChanged", MAIN_EVENT_ACTIVE, after, timeout).get("outputPath")
+    return _main_request(ws, "StartRecord", "RecordStateChanged", MAIN_EVENT_ACTIVE, timeout).get("outputPath")
 
 
 def stop_main_recording(ws, timeout=30):
     """Stops OBS's recording; returns its file once OBS has finished it."""
-    after = len(ws.events)
-    ws.request("StopRecord", timeout=timeout)
-    return _main_event(ws, "RecordStateChanged", MAIN_EVENT_STOPPED, after, timeout).get("outputPath")
+    return _main_request(ws, "StopRecord", "RecordStateChanged", MAIN_EVENT_STOPPED, timeout).get("outputPath")
 
 
 def start_main_replay(ws, timeout=30):
-    after = len(ws.events)
-    ws.request("StartReplayBuffer")
-    _main_event(ws, "ReplayBufferStateChanged", MAIN_EVENT_ACTIVE, after, timeout)
+    _main_request(ws, "StartReplayBuffer", "ReplayBufferStateChanged", MAIN_EVENT_ACTIVE, timeout)
 
 
 def stop_main_replay(ws, timeout=30):
-    after = len(ws.events)
-    ws.request("StopReplayBuffer")
-    _main_event(ws, "ReplayBufferStateChanged", MAIN_EVENT_STOPPED, after, timeout)
+    _main_request(ws, "StopReplayBuffer", "ReplayBufferStateChanged", MAIN_EVENT_STOPPED, timeout)
 
 
 def save_main_replay(ws, timeout=30):
