@@ -13,6 +13,8 @@
 #include <TestFrontend.hpp>
 
 #include <QFileInfo>
+
+#include <initializer_list>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -73,6 +75,20 @@ inline double probedSeconds(const QString &path)
 		return 0;
 	}
 	return QString::fromUtf8(probe.readAllStandardOutput()).trimmed().toDouble();
+}
+
+// Hands reports of an output that is gone (its generation) to the object, as a late libobs thread
+// would.
+inline void deliverStaleReports(VerticalOutput *out, VerticalOutput::OutputKind kind, uint64_t generation,
+				std::initializer_list<VerticalOutput::ReportType> types)
+{
+	for (auto type : types) {
+		VerticalOutput::Report late;
+		late.kind = kind;
+		late.generation = generation;
+		late.type = type;
+		out->applyReport(late);
+	}
 }
 
 // A configuration and a vertical canvas of their own per test; a small canvas keeps x264 quick.

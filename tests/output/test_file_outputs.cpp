@@ -168,13 +168,8 @@ private slots:
 			// That output's reports, late, change nothing of the next recording.
 			QVERIFY(out->startRecording());
 			QVERIFY(waitActive(&VerticalOutput::recordingState));
-			for (auto type : {VerticalOutput::ReportStopping, VerticalOutput::ReportStop}) {
-				VerticalOutput::Report late;
-				late.kind = VerticalOutput::KindRecording;
-				late.generation = oldGeneration;
-				late.type = type;
-				out->applyReport(late);
-			}
+			deliverStaleReports(out, VerticalOutput::KindRecording, oldGeneration,
+					    {VerticalOutput::ReportStopping, VerticalOutput::ReportStop});
 			QCOMPARE(stopped.count(), 1);
 			QCOMPARE(out->recordingState(), VerticalOutput::FileActive);
 			out->stopRecording(true);

@@ -164,13 +164,8 @@ private slots:
 		// Its own reports wait in the event queue until the checks below are done.
 		QVERIFY(out->startStream());
 		QSignalSpy states(out, &VerticalOutput::stateChanged);
-		for (auto type : {VerticalOutput::ReportStop, VerticalOutput::ReportStart}) {
-			VerticalOutput::Report late;
-			late.kind = VerticalOutput::KindStream;
-			late.generation = oldGeneration;
-			late.type = type;
-			out->applyReport(late);
-		}
+		deliverStaleReports(out, VerticalOutput::KindStream, oldGeneration,
+				    {VerticalOutput::ReportStop, VerticalOutput::ReportStart});
 		QCOMPARE(states.count(), 0);
 		QCOMPARE(out->streamState(), VerticalOutput::StreamConnecting);
 		QVERIFY(stopped.wait(20000));
