@@ -42,3 +42,14 @@ def use_module(args):
     os.environ["STILWANE_MODULE"] = os.path.abspath(args.module)
     if args.data:
         os.environ["STILWANE_DATA"] = os.path.abspath(args.data)
+
+
+def print_table(rows, left_columns=1):
+    """Prints rows of strings as aligned columns, the first left_columns to the left, a rule under the
+    heading row."""
+    widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
+    for n, row in enumerate(rows):
+        print("  ".join(v.ljust(w) if i < left_columns else v.rjust(w)
+                        for i, (v, w) in enumerate(zip(row, widths))))
+        if n == 0:
+            print("  ".join("-" * w for w in widths))

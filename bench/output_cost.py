@@ -181,7 +181,7 @@ def main():
     rows = [["configuration"] + [label for _, label in columns]]
     for config, label in CONFIGS:
         rows.append([label] + [fmt(med(config, key)) for key, _ in columns])
-    print_table(rows)
+    benchlib.print_table(rows)
     print()
     print("Ratios")
     rows = [["comparison"] + [label for _, label in columns]]
@@ -191,21 +191,13 @@ def main():
             b, v = med(base, key), med(config, key)
             row.append(fmt(v / b, "x") if b and v is not None else "-")
         rows.append(row)
-    print_table(rows)
+    benchlib.print_table(rows)
     print()
     dropped = [r.get("dropped") for r in results["vstream"] + results["vall"]]
     print("Vertical stream frames dropped (per run): %s" % ", ".join(str(d) for d in dropped))
     print("Load average (1 min) before %.2f, after %.2f on %d CPUs; logs in %s"
           % (load_before[0], load_after[0], os.cpu_count() or 0, os.path.relpath(out)))
     return 0
-
-
-def print_table(rows):
-    widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
-    for n, row in enumerate(rows):
-        print("  ".join(v.ljust(w) if i == 0 else v.rjust(w) for i, (v, w) in enumerate(zip(row, widths))))
-        if n == 0:
-            print("  ".join("-" * w for w in widths))
 
 
 if __name__ == "__main__":

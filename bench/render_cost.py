@@ -228,7 +228,7 @@ def main():
         seen = sorted(set(r["seen"] for r in results[config]))
         rows.append([label, "; ".join(seen)] + [fmt(med(config, c)) for c, _ in columns]
                     + [fmt(1000.0 / interval if interval else None)])
-    print_table(rows)
+    benchlib.print_table(rows, 2)
     print()
     print("Ratio to '%s'" % CONFIGS[0][1])
     rows = [["configuration", "graphics", "displays", "output"]]
@@ -238,19 +238,11 @@ def main():
             base, value = med(CONFIGS[0][0], key), med(config, key)
             row.append(fmt(value / base, "x") if base and value is not None else "-")
         rows.append(row)
-    print_table(rows)
+    benchlib.print_table(rows, 2)
     print()
     print("Load average (1 min) before %.2f, after %.2f on %d CPUs; logs and screen grabs in %s"
           % (load_before[0], load_after[0], os.cpu_count() or 0, os.path.relpath(out)))
     return 0
-
-
-def print_table(rows):
-    widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
-    for n, row in enumerate(rows):
-        print("  ".join(v.ljust(w) if i < 2 else v.rjust(w) for i, (v, w) in enumerate(zip(row, widths))))
-        if n == 0:
-            print("  ".join("-" * w for w in widths))
 
 
 if __name__ == "__main__":
