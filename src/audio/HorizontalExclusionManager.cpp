@@ -1,16 +1,24 @@
 #include <audio/HorizontalExclusionManager.hpp>
 
+namespace stilwane {
+
 HorizontalExclusionManager *HorizontalExclusionManager::instance()
 {
 	static HorizontalExclusionManager manager;
 	return &manager;
 }
 
+HorizontalExclusionManager::~HorizontalExclusionManager() = default;
+
 void HorizontalExclusionManager::setUp() {}
+
+void HorizontalExclusionManager::setSuspended(bool on)
+{
+	suspended = on;
+}
 
 void HorizontalExclusionManager::shutdown()
 {
-	stored = nullptr;
 }
 
 void HorizontalExclusionManager::start() {}
@@ -21,12 +29,12 @@ void HorizontalExclusionManager::applyExclusions() {}
 
 void HorizontalExclusionManager::loadFromCollection(obs_data_t *data)
 {
-	OBSDataArrayAutoRelease array = data ? obs_data_get_array(data, "horizontal_exclusions") : nullptr;
-	stored = array.Get();
+	(void)data;
 }
 
 void HorizontalExclusionManager::saveToCollection(obs_data_t *data)
 {
-	if (stored)
-		obs_data_set_array(data, "horizontal_exclusions", stored);
+	(void)data;
 }
+
+} // namespace stilwane

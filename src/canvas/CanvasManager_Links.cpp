@@ -1,9 +1,11 @@
 #include <canvas/CanvasManager.hpp>
+#include <common/Limits.hpp>
 
 #include <obs-frontend-api.h>
 
+namespace stilwane {
+
 namespace {
-constexpr const char *kLinkKey = "stilwane_link";
 }
 
 QString CanvasManager::sceneLink(obs_source_t *scene) const
@@ -27,3 +29,5 @@ void CanvasManager::setSceneLink(obs_source_t *scene, const QString &link)
 		obs_data_set_string(priv, kLinkKey, link.toUtf8().constData());
 	obs_frontend_save();
 }
+
+} // namespace stilwane

@@ -1,7 +1,11 @@
 #include <canvas/CanvasManager.hpp>
 
+#include <common/Module.hpp>
+
 #include <obs-frontend-api.h>
 #include <util/config-file.h>
+
+namespace stilwane {
 
 obs_source_t *CanvasManager::currentScene() const
 {
@@ -33,12 +37,13 @@ void CanvasManager::setCurrentScene(obs_source_t *scene, int mainDurationMs, con
 	QString uuid = QString::fromUtf8(obs_source_get_uuid(scene));
 	if (uuid == currentUuid)
 		return;
-	if (swapInProgress) {
+	if (studioSwap.inProgress()) {
 		abandonStudioSwap();
 	}
-	TransitionChoice choice = chooseTransition(scene, mainDurationMs, mainTransition, followMain, mainSettings);
-	generation++;
-	if (!startTransition(scene, choice, trigger))
+	TransitionChoice choice =
+		verticalTransitions.choose(scene, mainDurationMs, mainTransition, followMain, mainSettings);
+	studioSwap.countSwitch();
+	if (!verticalTransitions.start(scene, choice, trigger))
 		return;
 	currentUuid = uuid;
 	if (!studio)
@@ -61,8 +66,8 @@ void CanvasManager::restoreCurrentScene()
 		return;
 	}
 	currentUuid = QString::fromUtf8(obs_source_get_uuid(scene));
-	if (activeTransition)
-		obs_transition_set(activeTransition, scene);
+	if (obs_source_t *transition = verticalTransitions.active())
+		obs_transition_set(transition, scene);
 }
 
 void CanvasManager::setPreviewScene(obs_source_t *scene, const QString &trigger)
@@ -86,8 +91,8 @@ void CanvasManager::setPreviewScene(obs_source_t *scene, const QString &trigger)
 		obs_source_inc_showing(scene);
 
 	selectItem(-1);
-	blog(LOG_INFO, "[stilwane] vertical preview scene '%s' (trigger=%s)", scene ? obs_source_get_name(scene) : "",
-	     trigger.toUtf8().constData());
+	stilwaneLog(LOG_INFO, "vertical preview scene '%s' (trigger=%s)", scene ? obs_source_get_name(scene) : "",
+		    trigger.toUtf8().constData());
 	emit previewSceneChanged();
 	emit editingSceneChanged();
 }
@@ -138,60 +143,48 @@ void CanvasManager::setStudioMode(bool enabled)
 void CanvasManager::transitionToProgram(int mainDurationMs, const QString &trigger, obs_source_t *mainTransition,
 					bool followMain, obs_data_t *mainSettings)
 {
-	if (!studio || !hasCanvas() || !activeTransition || swapInProgress ||
-	    obs_transition_is_active(activeTransition))
+	obs_source_t *transition = verticalTransitions.active();
+	if (!studio || !hasCanvas() || !transition || studioSwap.inProgress() || obs_transition_is_active(transition))
 		return;
 	OBSSourceAutoRelease preview = previewScene();
 	if (!preview || QString::fromUtf8(obs_source_get_uuid(preview)) == currentUuid)
 		return;
 
-	TransitionChoice choice = chooseTransition(preview, mainDurationMs, mainTransition, followMain, mainSettings);
+	TransitionChoice choice =
+		verticalTransitions.choose(preview, mainDurationMs, mainTransition, followMain, mainSettings);
 
 	bool swap = true;
 	config_t *user = obs_frontend_get_user_config();
 	if (user && (config_has_user_value(user, "BasicWindow", "SwapScenesMode") ||
 		     config_has_default_value(user, "BasicWindow", "SwapScenesMode")))
 		swap = config_get_bool(user, "BasicWindow", "SwapScenesMode");
-	swapTarget = swap ? currentUuid : QString();
-
-	uint64_t g = ++generation;
-	swapInProgress = true;
-	if (!startTransition(preview, choice, trigger)) {
-		swapInProgress = false;
-		swapTarget.clear();
+	uint64_t g = studioSwap.begin(swap ? currentUuid : QString());
+	if (!verticalTransitions.start(preview, choice, trigger)) {
+		studioSwap.cancel();
 		return;
 	}
 	currentUuid = QString::fromUtf8(obs_source_get_uuid(preview));
 	QString why = trigger.isEmpty() ? QStringLiteral("manual") : trigger;
-	blog(LOG_INFO, "[stilwane] vertical studio transition '%s': %d ms, trigger=%s", obs_source_get_name(preview),
-	     choice.durationMs, why.toUtf8().constData());
+	stilwaneLog(LOG_INFO, "vertical studio transition '%s': %d ms, trigger=%s", obs_source_get_name(preview),
+		    choice.durationMs, why.toUtf8().constData());
 	emit currentSceneChanged();
 
-	bool immediate = strcmp(obs_source_get_id(activeTransition), "cut_transition") == 0 ||
-			 (choice.durationMs == 0 && !obs_transition_fixed(activeTransition));
+	// The transition that started may be another than the one active before.
+	transition = verticalTransitions.active();
+	bool immediate = strcmp(obs_source_get_id(transition), "cut_transition") == 0 ||
+			 (choice.durationMs == 0 && !obs_transition_fixed(transition));
 	if (immediate)
 		finishStudioSwap(g);
 }
 
-// A running studio transition ends without its swap: the new generation makes its late
-// transition_video_stop report stale.
-void CanvasManager::abandonStudioSwap()
-{
-	generation++;
-	swapInProgress = false;
-	swapTarget.clear();
-}
-
 void CanvasManager::finishStudioSwap(uint64_t forGeneration)
 {
-	if (forGeneration != generation.load() || !swapInProgress)
-		return;
-	swapInProgress = false;
-	QString target = swapTarget;
-	swapTarget.clear();
+	const QString target = studioSwap.finish(forGeneration);
 	if (!studio || target.isEmpty())
 		return;
 	OBSSourceAutoRelease scene = findSceneByUuid(target);
 	if (scene)
 		setPreviewScene(scene, "studio-swap");
 }
+
+} // namespace stilwane

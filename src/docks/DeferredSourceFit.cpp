@@ -1,7 +1,10 @@
 #include <docks/DeferredSourceFit.hpp>
 
 #include <canvas/CanvasManager.hpp>
+#include <canvas/CollectionSaver.hpp>
 #include <generate/ItemPlacement.hpp>
+
+namespace stilwane {
 
 namespace {
 
@@ -101,6 +104,7 @@ void DeferredSourceFit::tick()
 		DeferredSourceFit *self;
 		obs_source_t *source;
 		bool done = false;
+		bool settled = false; // the size was known: fitted when wider
 	} attempt{this, source};
 	obs_scene_atomic_update(
 		scene,
@@ -112,9 +116,11 @@ void DeferredSourceFit::tick()
 				a->done = true;
 				return;
 			}
-			a->done = fitIfWider(item);
+			a->settled = a->done = fitIfWider(item);
 		},
 		&attempt);
+	if (attempt.settled)
+		CollectionSaver::instance()->request();
 	if (attempt.done)
 		finish();
 }
@@ -131,3 +137,5 @@ void DeferredSourceFit::finish()
 	weakSource = nullptr;
 	deleteLater();
 }
+
+} // namespace stilwane

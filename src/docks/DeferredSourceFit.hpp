@@ -9,6 +9,8 @@
 
 #include <obs.hpp>
 
+namespace stilwane {
+
 // Fits a newly added video source to the canvas width once its size is known (an image or a capture
 // reports 0 by 0 until it has loaded), when it turns out wider than the canvas. It gives up as soon
 // as the user has moved, scaled or cropped the item, when the item goes away, or after three minutes.
@@ -51,3 +53,5 @@ private:
 	QElapsedTimer clock;
 	bool finished = false;
 };
+
+} // namespace stilwane

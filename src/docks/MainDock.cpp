@@ -1,13 +1,15 @@
 #include <docks/MainDock.hpp>
 
 #include <canvas/CanvasManager.hpp>
-#include <docks/IconButton.hpp>
+#include <docks/AudioDock.hpp>
+#include <widgets/IconButton.hpp>
 #include <docks/OutputDock.hpp>
 #include <docks/ScenesDock.hpp>
 #include <docks/SourcesDock.hpp>
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
 #include <preview/PreviewDock.hpp>
+#include <widgets/ScreenLabel.hpp>
 
 #include <QButtonGroup>
 #include <QEvent>
@@ -26,6 +28,8 @@
 
 #include <algorithm>
 
+namespace stilwane {
+
 namespace {
 
 // Below this the pages are too short to show a list and its buttons.
@@ -42,6 +46,7 @@ constexpr TabInfo kTabs[] = {
 	{"Main.Transitions", "transitions"},
 	{"Main.Audio", "audio"},
 };
+constexpr size_t kAudioTab = 3;
 
 // Stands where a page of a later version will be, so that the tabs already have their final order.
 QWidget *placeholderPage(QWidget *parent, const char *name)
@@ -215,8 +220,11 @@ QWidget *MainDock::buildBottomPane()
 	auto *sources = new SourcesDock(tabStack);
 	sources->setObjectName("stilwane_page_sources");
 	tabStack->addWidget(sources);
-	for (size_t i = size_t(tabStack->count()); i < std::size(kTabs); i++)
+	for (size_t i = size_t(tabStack->count()); i < kAudioTab; i++)
 		tabStack->addWidget(placeholderPage(tabStack, kTabs[i].name));
+	audioPage = new AudioDock(tabStack);
+	audioPage->setObjectName("stilwane_page_audio");
+	tabStack->addWidget(audioPage);
 	tabStack->setCurrentIndex(current);
 	layout->addWidget(tabStack, 1);
 
@@ -371,16 +379,11 @@ void MainDock::fillProjectorMenu(QMenu *menu)
 	fullscreen->setObjectName("stilwane_projector_fullscreen");
 	const QList<QScreen *> screens = QGuiApplication::screens();
 	for (int i = 0; i < screens.size(); i++) {
-		QScreen *screen = screens[i];
-		QSize size = screen->size();
-		QString title = translate("Projector.ScreenEntry")
-					.arg(i + 1)
-					.arg(screen->name())
-					.arg(size.width())
-					.arg(size.height());
 		// Projector windows come in a later version: the screens are listed, not yet usable.
-		QAction *action = fullscreen->addAction(title);
+		QAction *action = fullscreen->addAction(screenLabel(screens[i], i));
 		action->setEnabled(false);
 	}
 	fullscreen->setEnabled(!screens.isEmpty());
 }
+
+} // namespace stilwane

@@ -2,13 +2,17 @@
 
 #include <QWidget>
 
-class IconButton;
-class OutputDock;
-class PreviewDock;
 class QButtonGroup;
 class QMenu;
 class QSplitter;
 class QStackedWidget;
+
+namespace stilwane {
+
+class AudioDock;
+class IconButton;
+class OutputDock;
+class PreviewDock;
 
 // The dock "stilwane_main": the vertical preview with its tool row above a splitter, and below it
 // the tabbed scenes, sources, transitions and audio pages, which can be collapsed to their tab bar.
@@ -23,6 +27,7 @@ public:
 
 	OutputDock *outputDock() const { return outputControls; }
 	PreviewDock *preview() const { return previewDock; }
+	AudioDock *audioDock() const { return audioPage; }
 
 	// The top pane's height at which the preview shows the whole canvas; 0 while that is unknown.
 	int desiredTopHeight() const;
@@ -48,6 +53,7 @@ private:
 
 	OutputDock *outputControls = nullptr;
 	PreviewDock *previewDock = nullptr;
+	AudioDock *audioPage = nullptr;
 	QWidget *topPane = nullptr;
 	QSplitter *splitter = nullptr;
 	QStackedWidget *tabStack = nullptr;
@@ -61,3 +67,5 @@ private:
 	bool adjusting = false;
 	bool fitQueued = false;
 };
+
+} // namespace stilwane

@@ -1,11 +1,11 @@
 #include <docks/OutputDock.hpp>
 
 #include <canvas/CanvasManager.hpp>
-#include <docks/IconButton.hpp>
-#include <docks/MessageBoxes.hpp>
+#include <widgets/IconButton.hpp>
+#include <dialogs/MessageBoxes.hpp>
 #include <output/VerticalOutput.hpp>
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
 
 #include <QEvent>
 #include <QFile>
@@ -18,11 +18,14 @@
 
 #include <algorithm>
 
+namespace stilwane {
+
 namespace {
 
 // Between a button's action and its state; U+30FB, the katakana middle dot.
 const QString kSeparator = QStringLiteral(" \u30FB ");
-const QColor kActiveIcon(0xc3, 0x12, 0x12);
+// Active outputs draw their icon in the theme's alert colour, as OBS's own output buttons do.
+constexpr const char *kActiveTint = "text-danger";
 
 // Recording and replay buffer: only the passing states carry a suffix.
 QString fileButtonText(int state, const char *startKey, const char *stopKey)
@@ -106,10 +109,21 @@ OutputDock::OutputDock(QWidget *parent) : QWidget(parent)
 	connect(saveReplayBtn, &QToolButton::clicked, this, &OutputDock::saveReplayWithUi);
 	connect(output, &VerticalOutput::stateChanged, this, &OutputDock::onStateChanged);
 	connect(output, &VerticalOutput::stopped, this, &OutputDock::onStopped);
+	connect(output, &VerticalOutput::encoderFallback, this, [this](const QString &id) {
+		// Named as OBS's settings show it; the id is no name for people.
+		const char *name = obs_encoder_get_display_name(id.toUtf8().constData());
+		const QString text = name && *name ? translate("Output.EncoderFallback").arg(QString::fromUtf8(name))
+						   : translate("Output.EncoderFallbackUnnamed");
+		showStatusMessage(text, text, false, false);
+	});
 	connect(output, &VerticalOutput::recordingStateChanged, this, &OutputDock::onRecordingStateChanged);
 	connect(output, &VerticalOutput::replayStateChanged, this, &OutputDock::onReplayStateChanged);
 	connect(output, &VerticalOutput::recordingSaved, this, [this](QString path) { onFileSaved(false, path); });
 	connect(output, &VerticalOutput::replaySaved, this, [this](QString path) { onFileSaved(true, path); });
+	connect(output, &VerticalOutput::replaySaveFailed, this, [this](const QString &error) {
+		const QString text = translate("Output.Replay.SaveFailed").arg(error);
+		showStatusMessage(text, text, true, false);
+	});
 	connect(output, &VerticalOutput::recordingStopped, this,
 		[this](int code, QString error) { onFileStopped(false, code, error); });
 	connect(output, &VerticalOutput::replayStopped, this,
@@ -154,9 +168,8 @@ void OutputDock::startStreamWithUi()
 		showNoKeyNotice(true);
 		return;
 	}
-	QString error;
-	if (!output->startStream(&error))
-		showErrorBox(translate("Output.StartFailed").arg(error));
+	if (const Result started = output->startStream(); !started)
+		showErrorBox(started.within("Output.StartFailed").userText());
 }
 
 void OutputDock::stopStreamIfRunning()
@@ -172,9 +185,8 @@ void OutputDock::startRecordingWithUi()
 	VerticalOutput *output = VerticalOutput::instance();
 	if (output->recordingState() != VerticalOutput::FileIdle)
 		return;
-	QString error;
-	if (!output->startRecording(&error))
-		showErrorBox(translate("Output.Record.StartFailed").arg(error));
+	if (const Result started = output->startRecording(); !started)
+		showErrorBox(started.within("Output.Record.StartFailed").userText());
 }
 
 void OutputDock::stopRecordingIfRunning()
@@ -190,9 +202,8 @@ void OutputDock::startReplayWithUi()
 	VerticalOutput *output = VerticalOutput::instance();
 	if (output->replayState() != VerticalOutput::FileIdle)
 		return;
-	QString error;
-	if (!output->startReplayBuffer(&error))
-		showErrorBox(translate("Output.Replay.StartFailed").arg(error));
+	if (const Result started = output->startReplayBuffer(); !started)
+		showErrorBox(started.within("Output.Replay.StartFailed").userText());
 }
 
 void OutputDock::stopReplayIfRunning()
@@ -208,9 +219,8 @@ void OutputDock::saveReplayWithUi()
 	VerticalOutput *output = VerticalOutput::instance();
 	if (output->replayState() != VerticalOutput::FileActive)
 		return;
-	QString error;
-	if (!output->saveReplay(&error))
-		showErrorBox(translate("Output.Replay.SaveFailed").arg(error));
+	if (const Result saved = output->saveReplay(); !saved)
+		showErrorBox(saved.within("Output.Replay.SaveFailed").userText());
 }
 
 void OutputDock::showNoKeyNotice(bool forced)
@@ -221,24 +231,31 @@ void OutputDock::showNoKeyNotice(bool forced)
 void OutputDock::showErrorBox(const QString &text)
 {
 	showStatusMessage(text, text, true, false);
-	showMessage(this, MessageKind::Warning, translate("Error.Title"), text);
+	// Also reached from OBS's front-end events (following the main outputs): never a modal loop.
+	showMessageLater(this, MessageKind::Warning, translate("Error.Title"), text);
 }
 
-void OutputDock::showStatusMessage(const QString &text, const QString &tooltip, bool isError, bool isNoKey)
+void OutputDock::showStatusMessage(const QString &text, const QString &tooltip, bool isError, bool isNoKey,
+				   bool untilNextStart)
 {
 	// A plain message never hides an error that is still showing.
-	if (isError || isError == messageError || !messageTimerObj.isActive()) {
+	if (isError || isError == messageError || (!messageTimerObj.isActive() && !messageSticky)) {
 		message = text;
 		messageTooltip = tooltip;
 		messageError = isError;
 		messageNoKey = isNoKey;
-		messageTimerObj.start(isError || isNoKey ? 12000 : 8000);
+		messageSticky = untilNextStart;
+		if (untilNextStart)
+			messageTimerObj.stop();
+		else
+			messageTimerObj.start(isError || isNoKey ? 12000 : 8000);
 	}
 	refreshStatus();
 }
 
 void OutputDock::clearMessage()
 {
+	messageSticky = false;
 	message.clear();
 	messageTooltip.clear();
 	messageError = false;
@@ -258,6 +275,11 @@ void OutputDock::settingsOrCanvasChanged()
 void OutputDock::onStateChanged(int state)
 {
 	streamShown = state;
+	// The next start ends what the last failure said.
+	if (state == VerticalOutput::StreamConnecting && messageSticky) {
+		clearMessage();
+		messageTimerObj.stop();
+	}
 	QString text = translate(state == VerticalOutput::StreamIdle ? "Output.Start" : "Output.Stop");
 	if (state != VerticalOutput::StreamIdle)
 		text += kSeparator + translate(streamStatusKey(state));
@@ -283,11 +305,10 @@ void OutputDock::onStopped(int code, QString error)
 {
 	if (code == 0)
 		return;
-	QString text = translate("Output.Stopped").arg(code);
-	if (!error.isEmpty())
-		text += "\n" + error;
-	stilwaneLog(LOG_WARNING, "vertical stream stopped: code %d %s", code, error.toUtf8().constData());
-	showStatusMessage(text, text, true, false);
+	// Kept until the next start: a failed stream must not vanish from sight while the streamer looks
+	// away. libobs's own text, when there is one, goes into the tool tip.
+	const QString text = translate("Output.StreamFailed").arg(VerticalOutput::stopCodeText(code));
+	showStatusMessage(text, error.isEmpty() ? text : text + "\n" + error, true, false, true);
 }
 
 void OutputDock::onRecordingStateChanged(int state)
@@ -338,19 +359,19 @@ void OutputDock::onFileStopped(bool replay, int code, const QString &error)
 void OutputDock::updateStreamIcon()
 {
 	const bool live = streamShown == VerticalOutput::StreamLive;
-	streamBtn->setIconFile(live ? ":/res/images/streaming-active.svg" : ":/res/images/streaming-inactive.svg",
-			       live ? kActiveIcon : QColor());
+	streamBtn->setIconFile(moduleIconPath("stream.svg"), live ? kActiveTint : nullptr);
 }
 
 void OutputDock::updateRecordIcon()
 {
 	const bool active = recordingShown == VerticalOutput::FileActive;
-	recordBtn->setIconFile(active ? ":/res/images/recording-active.svg" : ":/res/images/recording-inactive.svg",
-			       active ? kActiveIcon : QColor());
+	recordBtn->setIconFile(moduleIconPath("record.svg"), active ? kActiveTint : nullptr);
 }
 
 void OutputDock::updateReplayIcon()
 {
 	const bool active = replayShown == VerticalOutput::FileActive;
-	replayBtn->setIconFile(moduleIconPath("replay.svg"), active ? kActiveIcon : QColor());
+	replayBtn->setIconFile(moduleIconPath("replay.svg"), active ? kActiveTint : nullptr);
 }
+
+} // namespace stilwane

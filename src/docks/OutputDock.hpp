@@ -8,8 +8,11 @@
 #include <cstdint>
 #include <functional>
 
-class IconButton;
 class QLabel;
+
+namespace stilwane {
+
+class IconButton;
 
 // The user's control of the vertical outputs: the stream, record, replay and save-replay buttons (a
 // row the main dock places in its tool row) and the one-line status label under the preview, with
@@ -36,7 +39,8 @@ public:
 	void showNoKeyNotice(bool forced);
 	// The text as an error message in the status line, then a warning box.
 	void showErrorBox(const QString &text);
-	void showStatusMessage(const QString &text, const QString &tooltip, bool isError, bool isNoKey);
+	void showStatusMessage(const QString &text, const QString &tooltip, bool isError, bool isNoKey,
+			       bool untilNextStart = false);
 	void refreshStatus();
 	// The configuration or the canvas changed: a no-key notice goes once a key exists.
 	void settingsOrCanvasChanged();
@@ -112,6 +116,8 @@ private:
 	QString lastReplaySaved;
 	bool messageError = false;
 	bool messageNoKey = false;
+	// The message stays, without its timer, until the next stream start.
+	bool messageSticky = false;
 	int replaySecondsShown = 60;
 	int64_t lastTotalBytes = 0;
 	int64_t lastStatsTime = 0;
@@ -120,3 +126,5 @@ private:
 	int recordingShown = 0;
 	int replayShown = 0;
 };
+
+} // namespace stilwane

@@ -2,16 +2,20 @@
 // transient messages on top.
 #include <docks/OutputDock.hpp>
 
+#include <widgets/IconButton.hpp>
+
 #include <canvas/CanvasManager.hpp>
 #include <output/VerticalOutput.hpp>
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
 
 #include <QEvent>
 #include <QFontInfo>
 #include <QLabel>
 
 #include <algorithm>
+
+namespace stilwane {
 
 namespace {
 
@@ -151,17 +155,13 @@ void OutputDock::refreshStatus()
 	status->setToolTip(tips.join('\n'));
 	status->setAccessibleName(shown);
 
-	QColor colour;
-	if (message.isEmpty() || !messageError) {
-		colour = anyActive ? palette().color(QPalette::WindowText)
-				   : palette().color(QPalette::Disabled, QPalette::WindowText);
-	} else {
-		// The accent stays readable on OBS's dark themes as on its light ones.
-		colour = palette().color(QPalette::Window).lightness() < 128 ? QColor(0xff, 0x5c, 0x5c)
-									     : QColor(0xc3, 0x12, 0x12);
-	}
+	// Colours come from the theme's utility classes, so they follow OBS's theme switches.
+	if (message.isEmpty() || !messageError)
+		setThemeClass(status, anyActive ? QString() : QStringLiteral("text-muted"));
+	else
+		setThemeClass(status, QStringLiteral("text-danger"));
 	const int pixels = std::max(QFontInfo(font()).pixelSize() - 1, 10);
-	const QString sheet = QStringLiteral("QLabel { color: %1; font-size: %2px; }").arg(colour.name()).arg(pixels);
+	const QString sheet = QStringLiteral("QLabel { font-size: %1px; }").arg(pixels);
 	if (status->styleSheet() != sheet) {
 		status->setStyleSheet(sheet);
 		status->ensurePolished();
@@ -182,3 +182,5 @@ void OutputDock::changeEvent(QEvent *event)
 	if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
 		refreshStatus();
 }
+
+} // namespace stilwane

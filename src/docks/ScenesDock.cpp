@@ -1,12 +1,12 @@
 #include <docks/ScenesDock.hpp>
 
 #include <canvas/CanvasManager.hpp>
-#include <docks/IconButton.hpp>
-#include <docks/MessageBoxes.hpp>
-#include <docks/SceneLinkDialog.hpp>
-#include <docks/SceneTransitionDialog.hpp>
-#include <generate/GenerateDialog.hpp>
-#include <plugin/Module.hpp>
+#include <widgets/IconButton.hpp>
+#include <dialogs/MessageBoxes.hpp>
+#include <dialogs/SceneLinkDialog.hpp>
+#include <dialogs/SceneTransitionDialog.hpp>
+#include <dialogs/GenerateDialog.hpp>
+#include <common/Module.hpp>
 
 #include <QHBoxLayout>
 #include <QListWidget>
@@ -15,6 +15,8 @@
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>
+
+namespace stilwane {
 
 namespace {
 
@@ -43,14 +45,13 @@ ScenesDock::ScenesDock(QWidget *parent) : QWidget(parent)
 	auto *bar = new QHBoxLayout();
 	bar->setContentsMargins(2, 0, 2, 2);
 	bar->setSpacing(2);
-	addButton = new IconButton(this, translate("Scenes.AddMenu"), "icon-plus", moduleIconPath("scene-add.svg"));
+	addButton = new IconButton(this, translate("Scenes.AddMenu"), "icon-plus");
 	addButton->setObjectName("stilwane_scene_add");
-	removeButton =
-		new IconButton(this, translate("Scenes.Remove"), "icon-trash", moduleIconPath("scene-remove.svg"));
+	removeButton = new IconButton(this, translate("Scenes.Remove"), "icon-trash");
 	removeButton->setObjectName("stilwane_scene_remove");
-	upButton = new IconButton(this, translate("Scenes.MoveUp"), "icon-up", moduleIconPath("up.svg"));
+	upButton = new IconButton(this, translate("Scenes.MoveUp"), "icon-up");
 	upButton->setObjectName("stilwane_scene_up");
-	downButton = new IconButton(this, translate("Scenes.MoveDown"), "icon-down", moduleIconPath("down.svg"));
+	downButton = new IconButton(this, translate("Scenes.MoveDown"), "icon-down");
 	downButton->setObjectName("stilwane_scene_down");
 	bar->addWidget(addButton);
 	bar->addWidget(removeButton);
@@ -167,16 +168,24 @@ void ScenesDock::onItemDoubleClicked(QListWidgetItem *)
 
 void ScenesDock::onContextMenu(QPoint pos)
 {
+	// The menu acts on the scene under the pointer as it opened, even when a remote request, a hotkey
+	// or a link switches the current row while the menu is up.
+	QListWidgetItem *item = list->itemAt(pos);
+	if (!item)
+		item = list->currentItem();
+	const QString uuid = item ? item->data(Qt::UserRole).toString() : QString();
+
 	QMenu menu(this);
 	menu.addAction(translate("Scenes.Add"), this, &ScenesDock::addScene);
 	menu.addAction(translate("Scenes.Generate"), this, &ScenesDock::generateScene);
-	if (list->currentItem()) {
+	if (!uuid.isEmpty()) {
 		menu.addSeparator();
-		menu.addAction(translate("Scenes.Rename"), this, &ScenesDock::renameScene);
-		menu.addAction(translate("Scenes.Link"), this, &ScenesDock::linkScene);
-		menu.addAction(translate("Scenes.TransitionOverride"), this, &ScenesDock::editTransitionOverride);
+		menu.addAction(translate("Scenes.Rename"), this, [this, uuid] { renameSceneByUuid(uuid); });
+		menu.addAction(translate("Scenes.Link"), this, [this, uuid] { linkSceneByUuid(uuid); });
+		menu.addAction(translate("Scenes.TransitionOverride"), this,
+			       [this, uuid] { editTransitionOverrideByUuid(uuid); });
 		menu.addSeparator();
-		menu.addAction(translate("Scenes.Remove"), this, &ScenesDock::removeScene);
+		menu.addAction(translate("Scenes.Remove"), this, [this, uuid] { removeSceneByUuid(uuid); });
 	}
 	execMenu(&menu, list->mapToGlobal(pos));
 }
@@ -216,8 +225,12 @@ void ScenesDock::addScene()
 // kept across them, and the scene is looked up again afterwards.
 void ScenesDock::removeScene()
 {
+	removeSceneByUuid(selectedSceneUuid());
+}
+
+void ScenesDock::removeSceneByUuid(const QString &uuid)
+{
 	CanvasManager *m = CanvasManager::instance();
-	const QString uuid = selectedSceneUuid();
 	QString name;
 	{
 		OBSSourceAutoRelease scene = m->findSceneByUuid(uuid);
@@ -237,8 +250,12 @@ void ScenesDock::removeScene()
 
 void ScenesDock::renameScene()
 {
+	renameSceneByUuid(selectedSceneUuid());
+}
+
+void ScenesDock::renameSceneByUuid(const QString &uuid)
+{
 	CanvasManager *m = CanvasManager::instance();
-	const QString uuid = selectedSceneUuid();
 	QString current;
 	{
 		OBSSourceAutoRelease scene = m->findSceneByUuid(uuid);
@@ -278,8 +295,12 @@ void ScenesDock::generateScene()
 
 void ScenesDock::linkScene()
 {
+	linkSceneByUuid(selectedSceneUuid());
+}
+
+void ScenesDock::linkSceneByUuid(const QString &uuid)
+{
 	CanvasManager *m = CanvasManager::instance();
-	const QString uuid = selectedSceneUuid();
 	QString link;
 	{
 		OBSSourceAutoRelease scene = m->findSceneByUuid(uuid);
@@ -297,16 +318,19 @@ void ScenesDock::linkScene()
 
 void ScenesDock::editTransitionOverride()
 {
+	editTransitionOverrideByUuid(selectedSceneUuid());
+}
+
+void ScenesDock::editTransitionOverrideByUuid(const QString &uuid)
+{
 	CanvasManager *m = CanvasManager::instance();
-	QString uuid;
 	QString wanted;
 	int duration = 0;
 	{
 		// Not held while the dialog is open: the scene may be removed meanwhile.
-		OBSSourceAutoRelease scene = m->findSceneByUuid(selectedSceneUuid());
+		OBSSourceAutoRelease scene = m->findSceneByUuid(uuid);
 		if (!scene)
 			return;
-		uuid = QString::fromUtf8(obs_source_get_uuid(scene));
 		wanted = m->sceneTransitionOverride(scene);
 		duration = m->sceneTransitionDuration(scene);
 	}
@@ -344,3 +368,5 @@ void ScenesDock::moveDown()
 {
 	moveBy(+1);
 }
+
+} // namespace stilwane

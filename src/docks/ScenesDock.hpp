@@ -6,9 +6,12 @@
 
 #include <obs.h>
 
-class IconButton;
 class QListWidget;
 class QListWidgetItem;
+
+namespace stilwane {
+
+class IconButton;
 
 // The scenes page of the main dock: the vertical scenes in their stored order, the program scene
 // marked "● " and, in studio mode, the preview scene marked "○ ". Holds no scene state: every action
@@ -23,6 +26,13 @@ public:
 	QString selectedSceneUuid() const;
 	// Reached only from the context menu.
 	void editTransitionOverride();
+
+	// The operations on a scene named by its uuid; the slots name the current row's scene, the
+	// context menu the scene of the row it opened on.
+	void removeSceneByUuid(const QString &uuid);
+	void renameSceneByUuid(const QString &uuid);
+	void linkSceneByUuid(const QString &uuid);
+	void editTransitionOverrideByUuid(const QString &uuid);
 
 public slots:
 	void rebuild();
@@ -52,3 +62,5 @@ private:
 	// Set while rebuild or syncSelection rewrite the rows, whose row changes are not the user's.
 	bool updating = false;
 };
+
+} // namespace stilwane

@@ -3,6 +3,8 @@
 #include <QDropEvent>
 #include <QPointer>
 
+namespace stilwane {
+
 SourceList::SourceList(QWidget *parent) : QListWidget(parent) {}
 
 void SourceList::startDrag(Qt::DropActions supportedActions)
@@ -37,3 +39,5 @@ void SourceList::dropEvent(QDropEvent *event)
 		}
 	}
 }
+
+} // namespace stilwane

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace stilwane {
+
 // The list of the sources dock. Rows carry their scene item's id in Qt::UserRole. It moves rows by
 // drag and drop and tells the dock through three hooks, which the dock sets before any drag can
 // start: the dock decides whether the scene follows.
@@ -22,3 +24,5 @@ protected:
 	void startDrag(Qt::DropActions supportedActions) override;
 	void dropEvent(QDropEvent *event) override;
 };
+
+} // namespace stilwane

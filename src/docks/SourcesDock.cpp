@@ -1,18 +1,21 @@
 #include <docks/SourcesDock.hpp>
 
 #include <canvas/CanvasManager.hpp>
-#include <docks/IconButton.hpp>
+#include <canvas/CollectionSaver.hpp>
+#include <widgets/IconButton.hpp>
 #include <docks/SourceList.hpp>
-#include <docks/SourceName.hpp>
-#include <docks/SourceRow.hpp>
-#include <docks/SourceToggle.hpp>
-#include <plugin/Module.hpp>
+#include <widgets/SourceName.hpp>
+#include <widgets/SourceRow.hpp>
+#include <widgets/SourceToggle.hpp>
+#include <common/Module.hpp>
 
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QVBoxLayout>
 
 #include <vector>
+
+namespace stilwane {
 
 namespace {
 
@@ -82,7 +85,7 @@ QWidget *SourcesDock::buildButtonBar()
 	row->setContentsMargins(2, 0, 2, 2);
 	row->setSpacing(2);
 
-	addButton = new IconButton(bar, translate("Sources.Add"), "icon-plus", moduleIconPath("source-add.svg"));
+	addButton = new IconButton(bar, translate("Sources.Add"), "icon-plus");
 	addButton->setObjectName("stilwane_sources_add");
 	auto *addMenu = new QMenu(addButton);
 	buildAddMenu(addMenu);
@@ -90,20 +93,18 @@ QWidget *SourcesDock::buildButtonBar()
 	addButton->setPopupMode(QToolButton::InstantPopup);
 	addButton->setStyleSheet(addButton->styleSheet() + "QToolButton::menu-indicator { image: none; width: 0px; }");
 
-	removeButton =
-		new IconButton(bar, translate("Sources.Remove"), "icon-trash", moduleIconPath("scene-remove.svg"));
+	removeButton = new IconButton(bar, translate("Sources.Remove"), "icon-trash");
 	removeButton->setObjectName("stilwane_sources_remove");
 
-	transformButton =
-		new IconButton(bar, translate("Sources.Transform"), "icon-gear", moduleIconPath("settings.svg"));
+	transformButton = new IconButton(bar, translate("Sources.Transform"), "icon-gear");
 	transformButton->setObjectName("stilwane_sources_transform");
 	// The transform dialog comes in a later version.
 	transformButton->setEnabled(false);
 	transformButton->setToolTip(translate("Sources.TransformLater"));
 
-	upButton = new IconButton(bar, translate("Sources.MoveUp"), "icon-up", moduleIconPath("up.svg"));
+	upButton = new IconButton(bar, translate("Sources.MoveUp"), "icon-up");
 	upButton->setObjectName("stilwane_sources_up");
-	downButton = new IconButton(bar, translate("Sources.MoveDown"), "icon-down", moduleIconPath("down.svg"));
+	downButton = new IconButton(bar, translate("Sources.MoveDown"), "icon-down");
 	downButton->setObjectName("stilwane_sources_down");
 
 	row->addWidget(addButton);
@@ -271,6 +272,17 @@ void SourcesDock::addRow(obs_sceneitem_t *item, int64_t selected)
 		[this, sceneUuid, id](bool checked) { setItemFlag(sceneUuid, id, ItemFlag::Visible, checked); });
 	connect(row->lockToggle(), &QCheckBox::clicked, this,
 		[this, sceneUuid, id](bool checked) { setItemFlag(sceneUuid, id, ItemFlag::Locked, checked); });
+	// A rename anywhere (OBS's docks, obs-websocket, our menu) reaches the row; its entry follows. The
+	// entry is looked up by its widget: a rebuild may have dropped it while the row waits for deletion.
+	connect(row, &SourceRow::nameChanged, this, [this, row](const QString &newName) {
+		for (int i = 0; i < list->count(); i++) {
+			QListWidgetItem *each = list->item(i);
+			if (list->itemWidget(each) != row)
+				continue;
+			each->setData(Qt::AccessibleTextRole, newName);
+			each->setToolTip(newName);
+		}
+	});
 	list->setItemWidget(entry, row);
 	if (id == selected)
 		list->setCurrentItem(entry);
@@ -337,6 +349,7 @@ void SourcesDock::setItemFlag(const QString &sceneUuid, int64_t id, ItemFlag whi
 				obs_sceneitem_set_visible(item, c->checked);
 		},
 		&change);
+	CollectionSaver::instance()->request();
 }
 
 // ---- selection, shared with the preview through the canvas manager
@@ -393,3 +406,5 @@ obs_sceneitem_t *SourcesDock::currentRowItem() const
 	obs_scene_t *scene = obs_scene_from_source(attachedScene);
 	return scene ? obs_scene_find_sceneitem_by_id(scene, entry->data(Qt::UserRole).toLongLong()) : nullptr;
 }
+
+} // namespace stilwane

@@ -9,9 +9,12 @@
 
 #include <obs.hpp>
 
-class IconButton;
 class QComboBox;
 class QMenu;
+
+namespace stilwane {
+
+class IconButton;
 class SourceList;
 class SourceRow;
 
@@ -46,6 +49,7 @@ public slots:
 	void addMainScene();
 	void addExisting();
 	void removeItem();
+	void renameItem();
 	void moveUp();
 	void moveDown();
 	void openTransform();
@@ -78,7 +82,6 @@ private:
 
 	void fillNewSourceMenu(QMenu *submenu);
 	void addNewSource(const QString &unversionedId);
-	bool newSourceNameTaken(const QString &name) const;
 	QString pickEntry(const QString &prompt, QComboBox *combo);
 	void addPicked(const QString &sourceUuid);
 	void showErrorBox(const char *key);
@@ -110,3 +113,5 @@ private:
 	QList<int64_t> dragSnapshot;
 	int64_t movedItemId = -1;
 };
+
+} // namespace stilwane

@@ -1,11 +1,13 @@
 #include <docks/SourcesDock.hpp>
 
 #include <canvas/CanvasManager.hpp>
+#include <canvas/CollectionSaver.hpp>
 #include <docks/DeferredSourceFit.hpp>
-#include <docks/IconButton.hpp>
-#include <docks/MessageBoxes.hpp>
+#include <widgets/IconButton.hpp>
+#include <dialogs/MessageBoxes.hpp>
+#include <dialogs/SourceEdits.hpp>
 #include <generate/ItemPlacement.hpp>
-#include <plugin/Module.hpp>
+#include <common/Module.hpp>
 
 #include <QCollator>
 #include <QComboBox>
@@ -23,6 +25,8 @@
 
 #include <algorithm>
 
+namespace stilwane {
+
 namespace {
 
 constexpr uint32_t kUnusableTypeFlags = OBS_SOURCE_DEPRECATED | OBS_SOURCE_CAP_DISABLED;
@@ -30,12 +34,6 @@ constexpr uint32_t kUnusableTypeFlags = OBS_SOURCE_DEPRECATED | OBS_SOURCE_CAP_D
 QString obsText(const char *key)
 {
 	return QString::fromUtf8(obs_frontend_get_locale_string(key));
-}
-
-bool publicSourceNamed(const QString &name)
-{
-	OBSSourceAutoRelease source = obs_get_source_by_name(name.toUtf8().constData());
-	return source != nullptr;
 }
 
 struct SourceType {
@@ -90,11 +88,6 @@ void SourcesDock::fillNewSourceMenu(QMenu *submenu)
 	}
 }
 
-bool SourcesDock::newSourceNameTaken(const QString &name) const
-{
-	return publicSourceNamed(name) || CanvasManager::instance()->sceneNameExists(name);
-}
-
 void SourcesDock::addNewSource(const QString &unversionedId)
 {
 	if (!attachedScene)
@@ -107,7 +100,7 @@ void SourcesDock::addNewSource(const QString &unversionedId)
 
 	const QString base = QString::fromUtf8(obs_source_get_display_name(type));
 	QString proposed = base;
-	for (int n = 2; newSourceNameTaken(proposed); n++)
+	for (int n = 2; sourceNameTaken(proposed); n++)
 		proposed = base + " " + QString::number(n);
 
 	CanvasManager *manager = CanvasManager::instance();
@@ -138,7 +131,7 @@ void SourcesDock::addNewSource(const QString &unversionedId)
 		const QString name = dialog.textValue().trimmed();
 		if (name.isEmpty() || !sceneStillAttached())
 			return;
-		if (newSourceNameTaken(name)) {
+		if (sourceNameTaken(name)) {
 			showErrorBox("Sources.NameExists");
 			continue;
 		}
@@ -173,6 +166,7 @@ void SourcesDock::addNewSource(const QString &unversionedId)
 		if ((obs_source_get_output_flags(source) & OBS_SOURCE_VIDEO) && !fitIfWider(item))
 			new DeferredSourceFit(scene, source, item, this);
 		manager->selectItem(obs_sceneitem_get_id(item));
+		CollectionSaver::instance()->request();
 		rebuild();
 		stilwaneLog(LOG_INFO, "new vertical source '%s' (%s) -> '%s'", obs_source_get_name(source), type,
 			    obs_source_get_name(sceneSource));
@@ -213,8 +207,10 @@ void SourcesDock::addPicked(const QString &sourceUuid)
 	if (!source || !scene)
 		return;
 	// Whatever its size, a picked scene or source is meant to fill the vertical width.
-	if (obs_sceneitem_t *item = obs_scene_add(scene, source))
+	if (obs_sceneitem_t *item = obs_scene_add(scene, source)) {
 		fitItemToWidth(item);
+		CollectionSaver::instance()->request();
+	}
 }
 
 void SourcesDock::addMainScene()
@@ -255,3 +251,5 @@ void SourcesDock::addExisting()
 	if (self)
 		addPicked(uuid);
 }
+
+} // namespace stilwane

@@ -1,10 +1,12 @@
 #include <docks/SourcesDock.hpp>
 
 #include <canvas/CanvasManager.hpp>
-#include <docks/MessageBoxes.hpp>
+#include <canvas/CollectionSaver.hpp>
+#include <dialogs/MessageBoxes.hpp>
+#include <dialogs/SourceEdits.hpp>
 #include <docks/SourceList.hpp>
 #include <generate/ItemPlacement.hpp>
-#include <plugin/Module.hpp>
+#include <common/Module.hpp>
 
 #include <QMenu>
 
@@ -12,22 +14,33 @@
 
 #include <vector>
 
+namespace stilwane {
+
 void SourcesDock::removeItem()
 {
+	removeItemAfterAsking(this, currentRowItem());
+}
+
+void SourcesDock::renameItem()
+{
 	if (obs_sceneitem_t *item = currentRowItem())
-		obs_sceneitem_remove(item);
+		renameSourceAfterAsking(this, obs_sceneitem_get_source(item));
 }
 
 void SourcesDock::moveUp()
 {
-	if (obs_sceneitem_t *item = currentRowItem())
+	if (obs_sceneitem_t *item = currentRowItem()) {
 		obs_sceneitem_set_order(item, OBS_ORDER_MOVE_UP);
+		CollectionSaver::instance()->request();
+	}
 }
 
 void SourcesDock::moveDown()
 {
-	if (obs_sceneitem_t *item = currentRowItem())
+	if (obs_sceneitem_t *item = currentRowItem()) {
 		obs_sceneitem_set_order(item, OBS_ORDER_MOVE_DOWN);
+		CollectionSaver::instance()->request();
+	}
 }
 
 void SourcesDock::openTransform()
@@ -49,20 +62,26 @@ void SourcesDock::openFilters()
 
 void SourcesDock::fitWidth()
 {
-	if (obs_sceneitem_t *item = currentRowItem())
+	if (obs_sceneitem_t *item = currentRowItem()) {
 		fitItemToWidth(item);
+		CollectionSaver::instance()->request();
+	}
 }
 
 void SourcesDock::fitHeight()
 {
-	if (obs_sceneitem_t *item = currentRowItem())
+	if (obs_sceneitem_t *item = currentRowItem()) {
 		fitItemToHeight(item);
+		CollectionSaver::instance()->request();
+	}
 }
 
 void SourcesDock::centerItem()
 {
-	if (obs_sceneitem_t *item = currentRowItem())
+	if (obs_sceneitem_t *item = currentRowItem()) {
 		centerItemInCanvas(item);
+		CollectionSaver::instance()->request();
+	}
 }
 
 void SourcesDock::fillContextMenu(QMenu *menu)
@@ -83,6 +102,7 @@ void SourcesDock::fillContextMenu(QMenu *menu)
 		&SourcesDock::openProperties);
 	connect(menu->addAction(translate("Sources.Filters")), &QAction::triggered, this, &SourcesDock::openFilters);
 	menu->addSeparator();
+	connect(menu->addAction(translate("Sources.Rename")), &QAction::triggered, this, &SourcesDock::renameItem);
 	connect(menu->addAction(translate("Sources.Remove")), &QAction::triggered, this, &SourcesDock::removeItem);
 }
 
@@ -146,6 +166,8 @@ void SourcesDock::applyDrop(int64_t id, int row)
 			d->self->movedItemId = d->id;
 		},
 		&drop);
+	if (movedItemId >= 0)
+		CollectionSaver::instance()->request();
 }
 
 void SourcesDock::finishDrag()
@@ -161,3 +183,5 @@ void SourcesDock::finishDrag()
 		requestRebuild();
 	movedItemId = -1;
 }
+
+} // namespace stilwane

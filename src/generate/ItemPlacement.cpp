@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace stilwane {
+
 namespace {
 
 constexpr uint32_t kTopLeft = OBS_ALIGN_LEFT | OBS_ALIGN_TOP;
@@ -96,3 +98,5 @@ bool fitIfWider(obs_sceneitem_t *item)
 		fitItemToWidth(item);
 	return true;
 }
+
+} // namespace stilwane

@@ -2,6 +2,8 @@
 
 #include <obs.h>
 
+namespace stilwane {
+
 // Geometry for one scene item on the vertical canvas, in canvas pixels. Every operation writes a
 // transform without bounds, aligned top-left, with a uniform scale; none keeps state. A null item is
 // ignored.
@@ -21,3 +23,5 @@ void centerItemInCanvas(obs_sceneitem_t *item);
 // Fits a newly added source to the canvas width only when it is wider than the canvas. Returns false
 // while the source's size is not known yet (0 by 0), so callers can retry later.
 bool fitIfWider(obs_sceneitem_t *item);
+
+} // namespace stilwane

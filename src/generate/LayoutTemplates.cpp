@@ -1,4 +1,5 @@
 #include <generate/LayoutTemplates.hpp>
+#include <common/Limits.hpp>
 
 #include <canvas/CanvasManager.hpp>
 #include <generate/ItemPlacement.hpp>
@@ -6,6 +7,8 @@
 #include <cmath>
 
 #include <obs.hpp>
+
+namespace stilwane {
 
 namespace {
 
@@ -131,7 +134,9 @@ obs_source_t *generateVerticalScene(obs_source_t *mainScene, TemplateKind kind, 
 	obs_source_t *source = obs_scene_get_source(scene);
 	if (link) {
 		OBSDataAutoRelease priv = obs_source_get_private_settings(source);
-		obs_data_set_string(priv, "stilwane_link", obs_source_get_uuid(mainScene));
+		obs_data_set_string(priv, kLinkKey, obs_source_get_uuid(mainScene));
 	}
 	return obs_source_get_ref(source);
 }
+
+} // namespace stilwane

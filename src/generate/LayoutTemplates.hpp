@@ -4,6 +4,8 @@
 
 #include <obs.h>
 
+namespace stilwane {
+
 // The layouts that build a vertical scene from a main scene. The values are stored as the template
 // choice's item data, so they must not change.
 enum class TemplateKind { CenterCrop = 0, FitWidth = 1, Stacked = 2, Thirds = 3 };
@@ -27,3 +29,5 @@ void fitItemInBand(obs_sceneitem_t *item, float width, float top, float bandHeig
 obs_sceneitem_t *addBackgroundSource(obs_scene_t *scene, int width, int height, const QString &sceneName);
 // base, or base followed by " 2", " 3", ... until no source of that name exists.
 QString uniqueSourceName(const QString &base);
+
+} // namespace stilwane

@@ -1,13 +1,15 @@
 #include <output/VerticalOutput.hpp>
 
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
 
 #include <QMetaObject>
 
 #include <algorithm>
 
 #include <util/platform.h>
+
+namespace stilwane {
 
 namespace {
 
@@ -29,6 +31,17 @@ VerticalOutput *VerticalOutput::instance()
 	return output;
 }
 
+VerticalOutput::VerticalOutput()
+{
+	replaySaveWatch.setSingleShot(true);
+	replaySaveWatch.setInterval(kReplaySaveWatchMs);
+	connect(&replaySaveWatch, &QTimer::timeout, this, [this] {
+		if (replaySaveOutstanding)
+			failReplaySave(
+				Result::translated(Result::RequestProcessingFailed, "Output.Replay.SaveTimeout"));
+	});
+}
+
 void VerticalOutput::setBusyOverrideForTests(std::optional<bool> busy)
 {
 	busyOverride = busy;
@@ -46,22 +59,27 @@ bool VerticalOutput::hasStreamKey() const
 	return !trimmedConfigKey().isEmpty();
 }
 
-obs_data_t *VerticalOutput::serviceSettings()
+OBSDataAutoRelease VerticalOutput::serviceSettings()
 {
-	obs_data_t *settings = obs_data_create();
+	OBSDataAutoRelease settings = obs_data_create();
 	obs_data_set_string(settings, "service", "YouTube - RTMPS");
 	obs_data_set_string(settings, "server", QString::fromStdString(config().server).trimmed().toUtf8().constData());
 	obs_data_set_string(settings, "key", trimmedConfigKey().toUtf8().constData());
 	return settings;
 }
 
-QString VerticalOutput::withoutStreamKey(const QString &text)
+QString VerticalOutput::withoutStreamKey(const QString &text) const
 {
-	const QString key = trimmedConfigKey();
-	if (key.isEmpty())
-		return text;
+	QStringList keys = startedKeys;
+	keys << trimmedConfigKey();
+	// Longest first: a key that holds another must not leave its rest behind.
+	std::sort(keys.begin(), keys.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
 	QString result = text;
-	return result.replace(key, QStringLiteral("********"));
+	for (const QString &key : keys) {
+		if (!key.isEmpty())
+			result.replace(key, QStringLiteral("********"));
+	}
+	return result;
 }
 
 void VerticalOutput::stopAll()
@@ -247,16 +265,18 @@ void VerticalOutput::connectOutputSignals(obs_output_t *output, OutputCallbackCo
 		connections.emplace_back(handler, "reconnect", onReconnect, context);
 		connections.emplace_back(handler, "reconnect_success", onReconnectSuccess, context);
 	}
-	// With a reference on the handler: the replay buffer may still finish a save, and signal it, while
-	// the output is being destroyed, after the slot has let go of it.
+	// OBSSignal holds a reference on the handler: the replay buffer may still finish a save, and signal
+	// it, while the output is being destroyed, after the slot has let go of it.
 	if (context->kind == KindReplay)
-		signal_handler_connect_ref(handler, "saved", onReplaySaved, context);
+		context->saved.Connect(handler, "saved", onReplaySaved, context);
 }
 
-// All but the replay buffer's "saved", which the slot teardown disconnects after the release. Once this
-// returns no handler of the context runs any more: libobs calls handlers under the signal's lock.
-void VerticalOutput::disconnectOutputSignals(obs_output_t *output, OutputCallbackContext *context)
+// All but the replay buffer's "saved", which goes with the context after the release. Once this returns
+// no handler of these runs any more: libobs calls handlers under the signal's lock.
+void VerticalOutput::disconnectOutputSignals(OutputCallbackContext *context)
 {
-	if (output && context)
+	if (context)
 		context->connections.clear();
 }
+
+} // namespace stilwane

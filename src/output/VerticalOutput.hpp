@@ -4,14 +4,22 @@
 #include <QObject>
 #include <QPair>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <memory>
+#include <atomic>
 #include <vector>
 
+#include <common/Result.hpp>
+
 #include <obs.hpp>
+
+namespace stilwane {
 
 // Everything that leaves the plug-in as encoded media: the vertical stream, the vertical recording and
 // the vertical replay buffer, and the one video/audio encoder pair the three share. One per process,
@@ -53,24 +61,43 @@ public:
 	static bool encoderTypeExists(const QString &id);
 	static bool outputTypeExists(const QString &id);
 
-	// Stream. error (optional) receives the reason of a failure.
-	bool startStream(QString *error = nullptr);
+	// Stream. A start of a stream that already runs changes nothing and succeeds.
+	Result startStream();
 	void stopStream(bool force = false);
 	void stopAll();
-	bool ensureEncoders(QString *error = nullptr);
+
+	// A forced stop of a stream that is still connecting (or reconnecting) waits for libobs's
+	// connection attempt, up to half a minute against a server that never answers: such a stream is
+	// stopped and released on a thread of its own instead, holding the canvas whose video its encoders
+	// were made for until it is done. User-interface thread.
+	size_t backgroundStopCount() const { return backgroundStops.size(); }
+	// Waits for the background stops that hold the canvas with this uuid (a collection bringing that
+	// canvas back is about to load: libobs keeps uuids unique), or for all of them when empty.
+	void finishBackgroundStops(const QString &canvasUuid = QString());
+	// Gives held canvases names of their own, so that a canvas the next collection brings can take
+	// the usual name. After the old collection was saved.
+	void renameHeldCanvases();
+	Result ensureEncoders();
 	void releaseIdleEncoders();
 	void releaseStreamOutput();
 
-	// Recording and replay buffer.
-	bool startRecording(QString *error = nullptr);
-	bool startReplayBuffer(QString *error = nullptr);
+	// Recording and replay buffer; a start of one that already runs changes nothing and succeeds.
+	Result startRecording();
+	Result startReplayBuffer();
 	void stopRecording(bool force = false);
 	void stopReplayBuffer(bool force = false);
-	bool saveReplay(QString *error = nullptr);
+	Result saveReplay();
+
+	// The same, for callers that want only the user's words of a failure in error (optional).
+	bool startStream(QString *error);
+	bool ensureEncoders(QString *error);
+	bool startRecording(QString *error);
+	bool startReplayBuffer(QString *error);
+	bool saveReplay(QString *error);
 
 	// File naming. extension without the dot; directory empty = the configured or the main recording
-	// directory. Returns an empty string on failure.
-	static QString makeOutputFilePath(const QString &extension, bool replay, QString *error = nullptr,
+	// directory. Returns an empty string on failure, and why in failure (optional).
+	static QString makeOutputFilePath(const QString &extension, bool replay, Result *failure = nullptr,
 					  const QString &directory = QString());
 	// The first of "base.ext", "base (2).ext", "base (3).ext", ... that does not exist in directory.
 	static QString uniqueFilePath(const QString &directory, const QString &baseName, const QString &extension);
@@ -87,9 +114,10 @@ public:
 	static FileContainer containerFor(const QString &format, bool mp4Registered);
 
 	bool hasStreamKey() const;
-	// The text with the configured stream key blotted out: libobs's errors may quote the URL they used,
-	// and the key is the one secret of the configuration.
-	static QString withoutStreamKey(const QString &text);
+	// The text with the configured stream key, and every key the stream output was started with until
+	// that output is released, blotted out: libobs's errors may quote the URL they used, and the key
+	// may have been changed while the stream ran.
+	QString withoutStreamKey(const QString &text) const;
 	bool isStreamActive() const;
 	bool isAnyOutputBusy() const;
 	StreamState streamState() const { return stream; }
@@ -99,6 +127,15 @@ public:
 	// Milliseconds since the stream went Live (also through reconnects); 0 when not streaming.
 	int64_t streamElapsedMs() const;
 	QString lastRecordingPath() const { return recording.lastSavedPath; }
+	// Why the last stream ended with an error, in plain words; empty after a clean stop and from the
+	// next start on. The failure carries the English words too.
+	QString lastStreamError() const { return streamError.userText(); }
+	Result lastStreamFailure() const { return streamError; }
+	// OBS's plain words for one of libobs's output stop codes (OBS_OUTPUT_*).
+	static QString stopCodeText(int code);
+	static Result stopCodeFailure(int code);
+	// Why the last accepted replay save did not end in a file (see replaySaveFailed).
+	Result lastReplaySaveFailure() const { return replaySaveFailure; }
 	QString lastReplayPath() const { return replay.lastSavedPath; }
 	QString plannedRecordingPath() const { return recording.plannedPath; }
 	QString plannedReplayPath() const { return replay.plannedPath; }
@@ -107,12 +144,12 @@ public:
 	uint64_t totalBytes() const;
 
 	// The live objects, for tests and diagnostics; null when absent. No new reference.
-	obs_output_t *streamOutput() const { return streamOut; }
-	obs_output_t *recordingOutput() const { return recording.output; }
-	obs_output_t *replayOutput() const { return replay.output; }
-	obs_encoder_t *videoEncoder() const { return videoEnc; }
-	obs_encoder_t *audioEncoder() const { return audioEnc; }
-	obs_service_t *streamService() const { return service; }
+	obs_output_t *streamOutput() const { return streamOut.Get(); }
+	obs_output_t *recordingOutput() const { return recording.output.Get(); }
+	obs_output_t *replayOutput() const { return replay.output.Get(); }
+	obs_encoder_t *videoEncoder() const { return videoEnc.Get(); }
+	obs_encoder_t *audioEncoder() const { return audioEnc.Get(); }
+	obs_service_t *streamService() const { return service.Get(); }
 	uint64_t generation(OutputKind kind) const;
 
 	// Applies a libobs report on the user-interface thread; a report whose output is gone or whose
@@ -135,48 +172,71 @@ signals:
 	void replayStateChanged(int state);
 	void replayStopped(int code, QString error);
 	void replaySaved(QString path);
+	// The configured video encoder (a hardware one) could not open: this start runs on obs_x264.
+	void encoderFallback(QString encoderId);
+	// A replay save that was accepted did not end in a file (written nowhere, never finished, or the
+	// buffer stopped first); the reason in plain words.
+	void replaySaveFailed(QString error);
 
 private:
+	// After a start failed with a video encoder other than obs_x264 that nothing else uses: asks the
+	// next ensureEncoders for obs_x264, logs and announces it. False when there is nothing to fall back
+	// from (then the start's own error stands).
+	bool fallBackToSoftware();
+	// How long a replay save may take from the request to libobs's "saved": writing three minutes of
+	// high-bitrate video to a slow disk included.
+	static constexpr int kReplaySaveWatchMs = 90000;
+	void failReplaySave(const Result &reason);
 	// The data pointer of every libobs signal connection of one started output: what its reports
-	// need to prove they are current. A new one per start; the output does not hold a reference.
+	// need to prove they are current. A new one per start, released after the output; the output is
+	// not held by it.
 	struct OutputCallbackContext {
-		VerticalOutput *owner = nullptr;
-		OutputKind kind = KindStream;
-		uint64_t generation = 0;
-		obs_output_t *output = nullptr;
-		// The state signals; "saved" is connected apart, with a reference on the handler.
+		OutputCallbackContext(VerticalOutput *owner, OutputKind kind, uint64_t generation, obs_output_t *output)
+		    : owner(owner), kind(kind), generation(generation), output(output)
+		{
+		}
+		VerticalOutput *owner;
+		OutputKind kind;
+		uint64_t generation;
+		obs_output_t *output;
+		// The state signals, disconnected before the output is released.
 		std::vector<OBSSignal> connections;
+		// The replay buffer's "saved", disconnected with the context: after the release, which may
+		// wait for a save that still signals.
+		OBSSignal saved;
 	};
 
 	struct FileOutputSlot {
-		obs_output_t *output = nullptr; // owned
+		OBSOutputAutoRelease output;
 		FileState state = FileIdle;
 		QString plannedPath;
 		QString lastSavedPath;
 		uint64_t startTime = 0;
 		uint64_t generation = 0;
-		OutputCallbackContext *context = nullptr; // owned
+		std::unique_ptr<OutputCallbackContext> context;
 	};
 
-	VerticalOutput() = default;
+	VerticalOutput();
 
 	void setStreamState(StreamState state);
 	void setFileState(OutputKind kind, FileState state);
 	FileOutputSlot &slot(OutputKind kind) { return kind == KindRecording ? recording : replay; }
-	bool startFileOutput(OutputKind kind, QString *error);
+	Result startFileOutput(OutputKind kind);
 	void stopFileOutput(OutputKind kind, bool force);
 	void tearDownSlot(OutputKind kind);
 	void applyStreamReport(const Report &report);
 	void applyFileReport(const Report &report);
 	void fileStopped(OutputKind kind, int code, const QString &error);
 	void joinStopWorker();
+	void handOffStream();
+	void reapBackgroundStops();
 	void connectOutputSignals(obs_output_t *output, OutputCallbackContext *context);
-	void disconnectOutputSignals(obs_output_t *output, OutputCallbackContext *context);
+	static void disconnectOutputSignals(OutputCallbackContext *context);
 	void replaySavedReport(const QString &path);
 	void removeReplaySaveHotkey(obs_output_t *output);
 
-	// The settings of an "rtmp_common" service for the configured server and key (new reference).
-	static obs_data_t *serviceSettings();
+	// The settings of an "rtmp_common" service for the configured server and key.
+	static OBSDataAutoRelease serviceSettings();
 	// Copies what the report needs from the connection's context and queues it. Any libobs thread.
 	static void postReport(void *data, ReportType type, uint64_t time = 0, int code = 0,
 			       const QString &error = QString());
@@ -192,17 +252,40 @@ private:
 	static void onReplayPacket(obs_output_t *output, struct encoder_packet *packet,
 				   struct encoder_packet_time *time, void *param);
 
-	obs_output_t *streamOut = nullptr; // owned
-	obs_encoder_t *videoEnc = nullptr; // owned
-	obs_encoder_t *audioEnc = nullptr; // owned
-	obs_service_t *service = nullptr;  // owned
+	// Released in this order: the outputs before the service and the encoders they use.
+	OBSOutputAutoRelease streamOut;
+	OBSServiceAutoRelease service;
+	OBSEncoderAutoRelease videoEnc;
+	OBSEncoderAutoRelease audioEnc;
 	StreamState stream = StreamIdle;
 	FileOutputSlot recording;
 	FileOutputSlot replay;
 	uint64_t streamGeneration = 0;
-	OutputCallbackContext *streamContext = nullptr; // owned
+	std::unique_ptr<OutputCallbackContext> streamContext;
 	std::thread stopWorker;
+	struct BackgroundStop {
+		std::thread thread;
+		OBSCanvas canvas;
+		QString canvasUuid;
+		std::shared_ptr<std::atomic<bool>> done;
+	};
+	std::vector<BackgroundStop> backgroundStops;
 	uint64_t liveSince = 0; // libobs clock (ns) of the first Live report, 0 while not streaming
 	std::mutex mutex;
 	QString pendingReplayName; // guarded by mutex
+	Result streamError;
+	// The id the current (or last) video encoder was made with, and the one-start software choice.
+	QString videoEncoderId;
+	bool softwareOnly = false;
+	QStringList fallbackLogged;
+	// A replay save accepted and not yet reported either way; the watch gives up on it after a while.
+	bool replaySaveOutstanding = false;
+	QTimer replaySaveWatch;
+	// The last replay teardown dropped a save that libobs had not been handed yet.
+	bool replaySaveDropped = false;
+	Result replaySaveFailure;
+	// The keys the current stream output was started with; cleared when it is released.
+	QStringList startedKeys;
 };
+
+} // namespace stilwane

@@ -1,12 +1,15 @@
 #include <output/VerticalOutput.hpp>
+#include <common/Limits.hpp>
 
 #include <canvas/CanvasManager.hpp>
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
 
 #include <obs.hpp>
 
 #include <cstring>
+
+namespace stilwane {
 
 namespace {
 
@@ -69,20 +72,24 @@ bool VerticalOutput::outputTypeExists(const QString &id)
 
 bool VerticalOutput::ensureEncoders(QString *error)
 {
+	return ensureEncoders().succeeded(error);
+}
+
+Result VerticalOutput::ensureEncoders()
+{
 	if (videoEnc && audioEnc)
-		return true;
+		return Result();
 
 	obs_canvas_t *canvas = CanvasManager::instance()->canvas();
 	video_t *video = canvas ? obs_canvas_get_video(canvas) : nullptr;
-	if (!video) {
-		if (error)
-			*error = translate("Output.NoCanvas");
-		return false;
-	}
+	if (!video)
+		return Result::translated(Result::NotReady, "Output.NoCanvas");
 
 	QString id = QString::fromStdString(config().encoder);
 	if (id.isEmpty() || !encoderTypeExists(id))
 		id = preferredEncoderId();
+	if (softwareOnly)
+		id = QStringLiteral("obs_x264");
 	const QByteArray encoderId = id.toUtf8();
 
 	OBSDataAutoRelease videoSettings = obs_data_create();
@@ -102,38 +109,53 @@ bool VerticalOutput::ensureEncoders(QString *error)
 	OBSDataAutoRelease settings = serviceSettings();
 	OBSServiceAutoRelease limits =
 		obs_service_create("rtmp_common", "stilwane_encoder_settings", settings, nullptr);
-	if (!limits) {
-		if (error)
-			*error = QStringLiteral("service");
-		return false;
-	}
+	if (!limits)
+		return Result::translated(Result::RequestProcessingFailed, "Output.Error.NoService");
 	obs_service_apply_encoder_settings(limits, videoSettings, audioSettings);
 
 	if (!videoEnc) {
 		videoEnc = obs_video_encoder_create(encoderId.constData(), "stilwane_video", videoSettings, nullptr);
 		if (!videoEnc) {
-			if (error)
-				*error = id;
 			releaseIdleEncoders();
-			return false;
+			// Named as OBS's settings show it.
+			const char *name = obs_encoder_get_display_name(encoderId.constData());
+			if (!name || !*name)
+				return Result::translated(Result::RequestProcessingFailed, "Output.Error.VideoEncoder");
+			return Result::translated(Result::RequestProcessingFailed, "Output.Error.NamedVideoEncoder",
+						  {QString::fromUtf8(name)});
 		}
 		obs_encoder_set_video(videoEnc, video);
+		videoEncoderId = id;
 	}
 
 	if (!audioEnc) {
 		int track = config().audioTrack;
-		if (track < 1 || track > 6)
+		if (track < kFirstAudioTrack || track > kLastAudioTrack)
 			track = 1;
 		audioEnc = obs_audio_encoder_create("ffmpeg_aac", "stilwane_audio", audioSettings, size_t(track - 1),
 						    nullptr);
 		if (!audioEnc) {
-			if (error)
-				*error = QStringLiteral("ffmpeg_aac");
 			releaseIdleEncoders();
-			return false;
+			return Result::translated(Result::RequestProcessingFailed, "Output.Error.AudioEncoder");
 		}
 		obs_encoder_set_audio(audioEnc, obs_get_audio());
 	}
+	return Result();
+}
+
+bool VerticalOutput::fallBackToSoftware()
+{
+	if (softwareOnly || videoEnc || videoEncoderId.isEmpty() || videoEncoderId == QLatin1String("obs_x264") ||
+	    !encoderTypeExists(QStringLiteral("obs_x264")))
+		return false;
+	// Once per encoder: a machine whose hardware encoder never opens would otherwise log it on every start.
+	if (!fallbackLogged.contains(videoEncoderId)) {
+		fallbackLogged.append(videoEncoderId);
+		stilwaneLog(LOG_WARNING, "vertical video encoder '%s' could not start; using obs_x264 instead",
+			    videoEncoderId.toUtf8().constData());
+	}
+	emit encoderFallback(videoEncoderId);
+	softwareOnly = true;
 	return true;
 }
 
@@ -141,8 +163,8 @@ void VerticalOutput::releaseIdleEncoders()
 {
 	if (streamOut || recording.output || replay.output)
 		return;
-	obs_encoder_release(videoEnc);
 	videoEnc = nullptr;
-	obs_encoder_release(audioEnc);
 	audioEnc = nullptr;
 }
+
+} // namespace stilwane

@@ -1,7 +1,8 @@
 #include <output/VerticalOutput.hpp>
+#include <common/Limits.hpp>
 
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,17 +16,16 @@
 #include <obs.hpp>
 #include <util/platform.h>
 
+namespace stilwane {
+
 namespace {
 
 constexpr const char *kRecordingFormat = "Stilwane-縦 %CCYY-%MM-%DD %hh-%mm-%ss";
 constexpr const char *kReplayFormat = "Stilwane-縦 リプレイ %CCYY-%MM-%DD %hh-%mm-%ss";
-constexpr int kMaxReplaySeconds = 180;
 
-bool fail(QString *error, const QString &text)
+Result failure(const char *key, const QStringList &args = {})
 {
-	if (error)
-		*error = text;
-	return false;
+	return Result::translated(Result::RequestProcessingFailed, key, args);
 }
 
 struct ReplayHotkeys {
@@ -94,7 +94,7 @@ QString VerticalOutput::uniqueFilePath(const QString &directory, const QString &
 	return dir.filePath(candidate);
 }
 
-QString VerticalOutput::makeOutputFilePath(const QString &extension, bool replay, QString *error,
+QString VerticalOutput::makeOutputFilePath(const QString &extension, bool replay, Result *failed,
 					   const QString &directory)
 {
 	QString dir = directory;
@@ -106,7 +106,8 @@ QString VerticalOutput::makeOutputFilePath(const QString &extension, bool replay
 		bfree(mainPath);
 	}
 	if (dir.isEmpty() || !QDir().mkpath(dir)) {
-		fail(error, translate("Output.File.DirectoryError").arg(dir));
+		if (failed)
+			*failed = failure("Output.File.DirectoryError", {dir});
 		return QString();
 	}
 	// A relative folder would otherwise be resolved against OBS's working directory when the file is
@@ -119,7 +120,8 @@ QString VerticalOutput::makeOutputFilePath(const QString &extension, bool replay
 	const QString name = QString::fromUtf8(expanded ? expanded : "");
 	bfree(expanded);
 	if (name.isEmpty() || name.startsWith(QLatin1Char('.'))) {
-		fail(error, translate("Output.File.NameError"));
+		if (failed)
+			*failed = failure("Output.File.NameError");
 		return QString();
 	}
 
@@ -130,14 +132,24 @@ QString VerticalOutput::makeOutputFilePath(const QString &extension, bool replay
 
 // ---- start and stop
 
+Result VerticalOutput::startRecording()
+{
+	return startFileOutput(KindRecording);
+}
+
+Result VerticalOutput::startReplayBuffer()
+{
+	return startFileOutput(KindReplay);
+}
+
 bool VerticalOutput::startRecording(QString *error)
 {
-	return startFileOutput(KindRecording, error);
+	return startRecording().succeeded(error);
 }
 
 bool VerticalOutput::startReplayBuffer(QString *error)
 {
-	return startFileOutput(KindReplay, error);
+	return startReplayBuffer().succeeded(error);
 }
 
 void VerticalOutput::stopRecording(bool force)
@@ -150,23 +162,25 @@ void VerticalOutput::stopReplayBuffer(bool force)
 	stopFileOutput(KindReplay, force);
 }
 
-bool VerticalOutput::startFileOutput(OutputKind kind, QString *error)
+Result VerticalOutput::startFileOutput(OutputKind kind)
 {
 	FileOutputSlot &s = slot(kind);
 	if (s.state != FileIdle)
-		return true;
+		return Result();
 
 	const bool isReplay = kind == KindReplay;
 	const QString extension = recordingExtension();
 	const QString type = isReplay ? QStringLiteral("replay_buffer") : recordingOutputType();
 	if (!outputTypeExists(type))
-		return fail(error, type);
+		return isReplay ? failure("Output.Error.NoReplayBuffer")
+				: failure("Output.Error.NoRecordingFormat", {extension.toUpper()});
 
-	const QString path = makeOutputFilePath(extension, isReplay, error);
+	Result result;
+	const QString path = makeOutputFilePath(extension, isReplay, &result);
 	if (path.isEmpty())
-		return false;
-	if (!ensureEncoders(error))
-		return false;
+		return result;
+	if (Result encoders = ensureEncoders(); !encoders)
+		return encoders;
 
 	const QFileInfo planned(path);
 	OBSDataAutoRelease settings = obs_data_create();
@@ -176,7 +190,7 @@ bool VerticalOutput::startFileOutput(OutputKind kind, QString *error)
 		obs_data_set_string(settings, "extension", extension.toUtf8().constData());
 		obs_data_set_bool(settings, "allow_spaces", true);
 		obs_data_set_int(settings, "max_time_sec",
-				 std::clamp(int(config().replaySeconds), 1, kMaxReplaySeconds));
+				 std::clamp(int(config().replaySeconds), kMinReplaySeconds, kMaxReplaySeconds));
 		obs_data_set_int(settings, "max_size_mb", 0);
 	} else {
 		obs_data_set_string(settings, "path", path.toUtf8().constData());
@@ -187,7 +201,7 @@ bool VerticalOutput::startFileOutput(OutputKind kind, QString *error)
 				     nullptr);
 	if (!s.output) {
 		releaseIdleEncoders();
-		return fail(error, type);
+		return failure("Output.Error.OutputCreate");
 	}
 	s.plannedPath = path;
 	if (isReplay)
@@ -196,9 +210,8 @@ bool VerticalOutput::startFileOutput(OutputKind kind, QString *error)
 	obs_output_set_video_encoder(s.output, videoEnc);
 	obs_output_set_audio_encoder(s.output, audioEnc, 0);
 
-	delete s.context;
-	s.context = new OutputCallbackContext{this, kind, s.generation, s.output, {}};
-	connectOutputSignals(s.output, s.context);
+	s.context = std::make_unique<OutputCallbackContext>(this, kind, s.generation, s.output);
+	connectOutputSignals(s.output, s.context.get());
 	if (isReplay)
 		obs_output_add_packet_callback(s.output, onReplayPacket, this);
 
@@ -206,14 +219,24 @@ bool VerticalOutput::startFileOutput(OutputKind kind, QString *error)
 	if (obs_output_start(s.output)) {
 		stilwaneLog(LOG_INFO, "vertical %s starting (%s, shared encoders)", isReplay ? "replay" : "recording",
 			    typeId.constData());
-		return true;
+		return Result();
 	}
 
+	// libobs's own words when it has any. A recording without them names its file, the likeliest
+	// cause: the native mp4 muxer opens it as it starts and says nothing when it cannot.
 	const char *lastError = obs_output_get_last_error(s.output);
-	const QString reason = lastError && *lastError ? QString::fromUtf8(lastError) : type;
+	const Result reason = lastError && *lastError
+				      ? Result::plain(Result::RequestProcessingFailed, QString::fromUtf8(lastError))
+			      : isReplay ? failure("Output.Error.NoReason")
+					 : failure("Output.Error.FileStart", {QDir::toNativeSeparators(path)});
 	tearDownSlot(kind);
 	setFileState(kind, FileIdle);
-	return fail(error, reason);
+	if (fallBackToSoftware()) {
+		const Result started = startFileOutput(kind);
+		softwareOnly = false;
+		return started;
+	}
+	return reason;
 }
 
 void VerticalOutput::stopFileOutput(OutputKind kind, bool force)
@@ -223,8 +246,11 @@ void VerticalOutput::stopFileOutput(OutputKind kind, bool force)
 		return;
 	if (force) {
 		// libobs finishes the file on the next packet; the release in the teardown waits for that, so
-		// the file is complete when the stop is reported below.
-		obs_output_force_stop(s.output);
+		// the file is complete when the stop is reported below. An output libobs stopped on its own
+		// (a full disk, say) is not stopped again: that would reset libobs's stop event, which nothing
+		// would signal any more, and the release would wait for it forever.
+		if (obs_output_active(s.output))
+			obs_output_force_stop(s.output);
 		fileStopped(kind, 0, QString());
 		return;
 	}
@@ -238,23 +264,21 @@ void VerticalOutput::tearDownSlot(OutputKind kind)
 {
 	FileOutputSlot &s = slot(kind);
 	if (s.output) {
-		obs_output_t *output = s.output;
-		signal_handler_t *handler = obs_output_get_signal_handler(output);
 		if (kind == KindReplay) {
-			obs_output_remove_packet_callback(output, onReplayPacket, this);
+			obs_output_remove_packet_callback(s.output, onReplayPacket, this);
 			std::lock_guard<std::mutex> lock(mutex);
+			replaySaveDropped = !pendingReplayName.isEmpty();
 			pendingReplayName.clear();
 		}
-		disconnectOutputSignals(output, s.context);
+		disconnectOutputSignals(s.context.get());
 		++s.generation;
-		s.output = nullptr;
-		obs_output_release(output);
-		// After the release: a save that the destruction waited for has signalled by now.
-		if (kind == KindReplay && s.context)
-			signal_handler_disconnect(handler, "saved", onReplaySaved, s.context);
+		// Out of the slot before the release, which waits for a save in progress.
+		OBSOutputAutoRelease output = std::move(s.output);
+		output = nullptr;
 	}
-	delete s.context;
-	s.context = nullptr;
+	// After the release: a save that the destruction waited for has signalled by now, and the context
+	// takes the "saved" connection with it.
+	s.context.reset();
 	s.startTime = 0;
 	releaseIdleEncoders();
 }
@@ -272,6 +296,11 @@ void VerticalOutput::fileStopped(OutputKind kind, int code, const QString &error
 		}
 		emit recordingStopped(code, error);
 	} else {
+		// A save handed to libobs has signalled by now (the release waited for it) and its report is
+		// queued; one that never reached libobs is lost with the buffer.
+		if (replaySaveOutstanding && replaySaveDropped)
+			failReplaySave(failure("Output.Replay.SaveStopped"));
+		replaySaveDropped = false;
 		emit replayStopped(code, error);
 	}
 }
@@ -302,15 +331,35 @@ void VerticalOutput::applyFileReport(const Report &report)
 
 bool VerticalOutput::saveReplay(QString *error)
 {
+	return saveReplay().succeeded(error);
+}
+
+Result VerticalOutput::saveReplay()
+{
 	if (!replay.output || replay.state != FileActive)
-		return fail(error, translate("Output.File.ReplayInactive"));
+		return Result::translated(Result::OutputNotRunning, "Output.File.ReplayInactive");
 	const QFileInfo planned(replay.plannedPath);
-	const QString path = makeOutputFilePath(planned.suffix(), true, error, planned.absolutePath());
+	Result result;
+	const QString path = makeOutputFilePath(planned.suffix(), true, &result, planned.absolutePath());
 	if (path.isEmpty())
-		return false;
-	std::lock_guard<std::mutex> lock(mutex);
-	pendingReplayName = QFileInfo(path).completeBaseName();
-	return true;
+		return result;
+	{
+		std::lock_guard<std::mutex> lock(mutex);
+		pendingReplayName = QFileInfo(path).completeBaseName();
+	}
+	// Never silent: a save ends in the file, or in a failure report once the watch runs out.
+	replaySaveOutstanding = true;
+	replaySaveWatch.start();
+	return Result();
+}
+
+void VerticalOutput::failReplaySave(const Result &reason)
+{
+	replaySaveOutstanding = false;
+	replaySaveWatch.stop();
+	replaySaveFailure = reason;
+	stilwaneLog(LOG_WARNING, "vertical replay save failed: %s", reason.englishText().toUtf8().constData());
+	emit replaySaveFailed(reason.userText());
 }
 
 // The output's thread, for every packet. The replay buffer names its file from its "format" setting
@@ -358,6 +407,15 @@ void VerticalOutput::onReplaySaved(void *data, calldata_t *)
 
 void VerticalOutput::replaySavedReport(const QString &path)
 {
+	replaySaveOutstanding = false;
+	replaySaveWatch.stop();
+	// The muxer runs apart from libobs and can fail to write without libobs noticing (a full disk, a
+	// folder that went away): only a file that is there counts.
+	const QFileInfo file(path);
+	if (!file.exists() || file.size() == 0) {
+		failReplaySave(failure("Output.Replay.SaveNotWritten", {QDir::toNativeSeparators(path)}));
+		return;
+	}
 	replay.lastSavedPath = QDir::toNativeSeparators(path);
 	emit replaySaved(replay.lastSavedPath);
 }
@@ -372,3 +430,5 @@ void VerticalOutput::removeReplaySaveHotkey(obs_output_t *output)
 	for (obs_hotkey_id id : match.ids)
 		obs_hotkey_unregister(id);
 }
+
+} // namespace stilwane

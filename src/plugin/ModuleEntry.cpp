@@ -1,9 +1,11 @@
 // The exported entry points of the OBS module. The plug-in's code lives in the static library.
-#include <plugin/Module.hpp>
+#include <common/Module.hpp>
 #include <plugin/Plugin.hpp>
 
 #include <obs-module.h>
 #include <util/text-lookup.h>
+
+using namespace stilwane;
 
 MODULE_EXPORT void obs_module_set_pointer(obs_module_t *module)
 {
@@ -25,12 +27,17 @@ MODULE_EXPORT void obs_module_set_locale(const char *locale)
 	if (localeTable())
 		text_lookup_destroy(localeTable());
 	setLocaleTable(obs_module_load_locale(moduleHandle(), "en-US", locale));
+	if (englishLocaleTable())
+		text_lookup_destroy(englishLocaleTable());
+	setEnglishLocaleTable(obs_module_load_locale(moduleHandle(), "en-US", "en-US"));
 }
 
 MODULE_EXPORT void obs_module_free_locale(void)
 {
 	text_lookup_destroy(localeTable());
 	setLocaleTable(nullptr);
+	text_lookup_destroy(englishLocaleTable());
+	setEnglishLocaleTable(nullptr);
 }
 
 MODULE_EXPORT bool obs_module_get_string(const char *key, const char **out)

@@ -1,28 +1,36 @@
 #include <plugin/Plugin.hpp>
 
 #include <audio/HorizontalExclusionManager.hpp>
+#include <audio/VerticalAudioSource.hpp>
 #include <audio/VerticalVolumeManager.hpp>
 #include <canvas/CanvasManager.hpp>
+#include <canvas/CollectionSaver.hpp>
 #include <canvas/SceneLinker.hpp>
 #include <docks/MainDock.hpp>
-#include <docks/MessageBoxes.hpp>
+#include <dialogs/MessageBoxes.hpp>
 #include <docks/OutputDock.hpp>
-#include <docks/SettingsDialog.hpp>
+#include <dialogs/SettingsDialog.hpp>
 #include <hotkeys/HotkeyManager.hpp>
 #include <output/VerticalOutput.hpp>
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
-#include <plugin/RemoteControl.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
+#include <remote/RemoteControl.hpp>
 
 #include <QDockWidget>
 #include <QMainWindow>
 
+namespace stilwane {
+
 QPointer<MainDock> Plugin::mainDockWidget;
 OutputDock *Plugin::outputDock = nullptr;
-obs_data_t *Plugin::collectionCache = nullptr;
+OBSDataAutoRelease Plugin::collectionCache;
 bool Plugin::collectionLoaded = false;
+SceneHold Plugin::clearingHold;
 bool Plugin::exiting = false;
 bool Plugin::projectorsClosed = false;
+bool Plugin::autoStartPending = false;
+QMetaObject::Connection Plugin::autoStartConnection;
+QMetaObject::Connection Plugin::projectorConnection;
 bool Plugin::loaded = false;
 
 namespace {
@@ -34,12 +42,14 @@ bool frontendTranslate(const char *key, const char **out)
 
 bool Plugin::load()
 {
+	// Before anything else: a collection loaded later may already hold separated sources.
+	registerVerticalAudioSource();
 	exiting = false;
 	projectorsClosed = false;
 	collectionLoaded = false;
 	loadConfig();
-	CanvasManager::instance();
-	VerticalOutput::instance();
+	VerticalOutput *output = VerticalOutput::instance();
+	CanvasManager::instance()->setOutputsBusyCheck([output] { return output->isAnyOutputBusy(); });
 	VerticalVolumeManager::instance()->setUp();
 	HorizontalExclusionManager::instance()->setUp();
 
@@ -55,21 +65,34 @@ bool Plugin::load()
 			delete mainDockWidget.data();
 		mainDockWidget = nullptr;
 		outputDock = nullptr;
-		VerticalVolumeManager::instance()->tearDown();
+		VerticalVolumeManager::instance()->shutdown();
 		HorizontalExclusionManager::instance()->shutdown();
 		obs_frontend_pop_ui_translation();
 		return false;
 	}
 
 	HotkeyManager::instance()->registerHotkeys(outputDock);
+	projectorConnection = QObject::connect(HotkeyManager::instance(), &HotkeyManager::projectorRequested,
+					       [] { openProjector(nullptr); });
 	SceneLinker::instance()->start();
 	obs_frontend_pop_ui_translation();
 
 	obs_frontend_add_tools_menu_item(translate("Menu.Settings").toUtf8().constData(), openSettings, nullptr);
 	obs_frontend_add_tools_menu_item(translate("Menu.Projector").toUtf8().constData(), openProjector, nullptr);
 
+	autoStartPending = false;
+	autoStartConnection =
+		QObject::connect(VerticalOutput::instance(), &VerticalOutput::stateChanged, [](int state) {
+			if (state != VerticalOutput::StreamIdle || !autoStartPending)
+				return;
+			autoStartPending = false;
+			if (!exiting && config().autoStart && obs_frontend_streaming_active())
+				streamingStarted();
+		});
+
 	obs_frontend_add_event_callback(onFrontendEvent, nullptr);
 	obs_frontend_add_save_callback(onFrontendSave, nullptr);
+	obs_frontend_add_preload_callback(onFrontendPreload, nullptr);
 
 	loaded = true;
 	stilwaneLog(LOG_INFO, "plugin loaded successfully (version %s)", STILWANE_VERSION);
@@ -88,24 +111,42 @@ void Plugin::unload()
 	// obs-websocket may already be unloaded here: only refuse further requests.
 	RemoteControl::instance()->stop(false);
 	loaded = false;
+	QObject::disconnect(autoStartConnection);
+	QObject::disconnect(projectorConnection);
+	autoStartPending = false;
+	CollectionSaver::instance()->cancel();
 	HorizontalExclusionManager::instance()->shutdown();
 	closeProjectorsOnce();
 	SceneLinker::instance()->stop();
 	HotkeyManager::instance()->unregisterAll(false);
 	VerticalOutput::instance()->stopAll();
-	VerticalVolumeManager::instance()->tearDown();
+	// Stops handed to the background at exit ran beside OBS's own shut-down; libobs must not go before them.
+	VerticalOutput::instance()->finishBackgroundStops();
+	VerticalVolumeManager::instance()->shutdown();
 	VerticalVolumeManager::instance()->releaseData();
 	CanvasManager::instance()->releaseCanvas();
 	CanvasManager::instance()->dropRemovedRetiredCanvases();
+	CanvasManager::instance()->dropLoadedObject();
+	clearingHold.release();
 	releaseCollectionCache();
+	obs_frontend_remove_preload_callback(onFrontendPreload, nullptr);
 	obs_frontend_remove_save_callback(onFrontendSave, nullptr);
 	obs_frontend_remove_event_callback(onFrontendEvent, nullptr);
 	stilwaneLog(LOG_INFO, "plugin unloaded");
 }
 
+// Before OBS loads the canvases of the next collection: one that a background stop still holds would
+// make libobs give the loaded twin a new uuid, and the collection's scenes would land in the held one.
+void Plugin::onFrontendPreload(obs_data_t *data, bool, void *)
+{
+	OBSDataAutoRelease object = obs_data_get_obj(data, "stilwane");
+	const QString uuid = QString::fromUtf8(obs_data_get_string(object, "canvas_uuid"));
+	if (!uuid.isEmpty())
+		VerticalOutput::instance()->finishBackgroundStops(uuid);
+}
+
 void Plugin::releaseCollectionCache()
 {
-	obs_data_release(collectionCache);
 	collectionCache = nullptr;
 }
 
@@ -175,3 +216,5 @@ MainDock *Plugin::mainDock()
 {
 	return mainDockWidget.data();
 }
+
+} // namespace stilwane

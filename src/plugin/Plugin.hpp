@@ -1,8 +1,14 @@
 #pragma once
 
+#include <canvas/SceneHold.hpp>
+
+#include <QMetaObject>
 #include <QPointer>
 
 #include <obs-frontend-api.h>
+#include <obs.hpp>
+
+namespace stilwane {
 
 class MainDock;
 class OutputDock;
@@ -18,6 +24,7 @@ public:
 
 	static void onFrontendEvent(enum obs_frontend_event event, void *param);
 	static void onFrontendSave(obs_data_t *data, bool saving, void *param);
+	static void onFrontendPreload(obs_data_t *data, bool saving, void *param);
 
 	static MainDock *mainDock();
 	static bool isExiting() { return exiting; }
@@ -43,9 +50,19 @@ private:
 
 	static QPointer<MainDock> mainDockWidget;
 	static OutputDock *outputDock;
-	static obs_data_t *collectionCache;
+	// The plug-in's part of the collection being left, saved when OBS saves it during the change.
+	static OBSDataAutoRelease collectionCache;
 	static bool collectionLoaded;
+	// The vertical scenes, held while OBS clears a collection (from the change or exit until the clean-up).
+	static SceneHold clearingHold;
 	static bool exiting;
 	static bool projectorsClosed;
+	// OBS's stream started while the vertical one was still stopping: start it once that stop ends.
+	static bool autoStartPending;
+	static QMetaObject::Connection autoStartConnection;
+	// The projector hotkey shows what the Tools menu's projector entry shows.
+	static QMetaObject::Connection projectorConnection;
 	static bool loaded;
 };
+
+} // namespace stilwane

@@ -3,28 +3,36 @@
 #include <audio/HorizontalExclusionManager.hpp>
 #include <audio/VerticalVolumeManager.hpp>
 #include <canvas/CanvasManager.hpp>
+#include <canvas/CollectionSaver.hpp>
 #include <canvas/SceneLinker.hpp>
 #include <docks/MainDock.hpp>
 #include <docks/OutputDock.hpp>
 #include <hotkeys/HotkeyManager.hpp>
 #include <output/VerticalOutput.hpp>
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
-#include <plugin/RemoteControl.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
+#include <remote/RemoteControl.hpp>
 #include <plugin/SelfTest.hpp>
 #include <preview/GuideOverlays.hpp>
 
 #include <cstdlib>
+
+namespace stilwane {
 
 void Plugin::onFrontendEvent(enum obs_frontend_event event, void *)
 {
 	VerticalOutput *output = VerticalOutput::instance();
 	switch (event) {
 	case OBS_FRONTEND_EVENT_STREAMING_STARTED:
-		if (config().autoStart && output->streamState() == VerticalOutput::StreamIdle)
+		if (!config().autoStart)
+			break;
+		if (output->streamState() == VerticalOutput::StreamIdle)
 			streamingStarted();
+		else if (output->streamState() == VerticalOutput::StreamStopping)
+			autoStartPending = true;
 		break;
 	case OBS_FRONTEND_EVENT_STREAMING_STOPPING:
+		autoStartPending = false;
 		if (config().autoStart && output->streamState() != VerticalOutput::StreamIdle)
 			output->stopStream(false);
 		break;
@@ -70,6 +78,10 @@ void Plugin::onFrontendEvent(enum obs_frontend_event event, void *)
 		finishedLoading();
 		break;
 	case OBS_FRONTEND_EVENT_SCRIPTING_SHUTDOWN:
+		// OBS clears the collection next, then sends the exit event: nothing is followed any more,
+		// and the main transitions are let go for OBS to destroy.
+		SceneLinker::instance()->suspend();
+		clearingHold.hold(CanvasManager::instance()->canvas());
 		HorizontalExclusionManager::instance()->stop();
 		HotkeyManager::instance()->invalidateSceneHotkeys();
 		closeProjectorsOnce();
@@ -90,17 +102,17 @@ void Plugin::streamingStarted()
 	VerticalOutput *output = VerticalOutput::instance();
 	OutputDock *dock = liveOutputDock();
 	if (!output->hasStreamKey()) {
-		blog(LOG_INFO, "[stilwane] vertical stream not started: no stream key");
+		stilwaneLog(LOG_INFO, "vertical stream not started: no stream key");
 		if (dock)
 			dock->showNoKeyNotice(false);
 		return;
 	}
-	QString error;
-	if (output->startStream(&error))
+	const Result started = output->startStream();
+	if (started)
 		return;
-	blog(LOG_WARNING, "[stilwane] auto start failed: %s", error.toUtf8().constData());
+	stilwaneLog(LOG_WARNING, "auto start failed: %s", started.englishText().toUtf8().constData());
 	if (dock)
-		dock->showErrorBox(translate("Output.StartFailed").arg(error));
+		dock->showErrorBox(started.within("Output.StartFailed").userText());
 }
 
 // The vertical recording and replay buffer follow the main ones through the output dock, whose
@@ -146,6 +158,8 @@ OutputDock *Plugin::liveOutputDock()
 
 void Plugin::collectionChanging()
 {
+	// OBS saves the collection it leaves; a pending save would only save the next one half-loaded.
+	CollectionSaver::instance()->cancel();
 	HorizontalExclusionManager::instance()->stop();
 	collectionLoaded = false;
 	releaseCollectionCache();
@@ -155,11 +169,15 @@ void Plugin::collectionChanging()
 	HotkeyManager::instance()->invalidateSceneHotkeys();
 	VerticalOutput::instance()->stopAll();
 	VerticalVolumeManager::instance()->tearDown();
+	// Held until OBS has removed them all (the clean-up event): see SceneHold.
+	clearingHold.hold(CanvasManager::instance()->canvas());
 	CanvasManager::instance()->releaseCanvas();
 }
 
 void Plugin::collectionCleanup()
 {
+	// The old collection is saved by now: a canvas a background stop still holds gives up its name.
+	VerticalOutput::instance()->renameHeldCanvases();
 	HorizontalExclusionManager::instance()->stop();
 	SceneLinker::instance()->suspend();
 	HotkeyManager::instance()->unregisterSceneHotkeys();
@@ -167,10 +185,13 @@ void Plugin::collectionCleanup()
 	VerticalVolumeManager::instance()->tearDown();
 	CanvasManager::instance()->releaseCanvas();
 	releaseCollectionCache();
+	// OBS has removed every scene; it waits for their destruction right after this event.
+	clearingHold.release();
 }
 
 void Plugin::collectionChanged()
 {
+	clearingHold.release();
 	CanvasManager::instance()->dropRemovedRetiredCanvases();
 	releaseCollectionCache();
 	if (!collectionLoaded) {
@@ -203,6 +224,7 @@ void Plugin::exportGuideImage(const char *path)
 void Plugin::exitEvent()
 {
 	exiting = true;
+	CollectionSaver::instance()->cancel();
 	RemoteControl::instance()->stop(true);
 	HorizontalExclusionManager::instance()->shutdown();
 	SceneLinker::instance()->suspend();
@@ -210,9 +232,10 @@ void Plugin::exitEvent()
 	saveConfig();
 	HotkeyManager::instance()->unregisterAll(true);
 	VerticalOutput::instance()->stopAll();
-	VerticalVolumeManager::instance()->tearDown();
+	VerticalVolumeManager::instance()->shutdown();
 	CanvasManager::instance()->releaseCanvas();
 	CanvasManager::instance()->dropRemovedRetiredCanvases();
+	CanvasManager::instance()->dropLoadedObject();
 	releaseCollectionCache();
 }
 
@@ -237,3 +260,5 @@ void Plugin::onFrontendSave(obs_data_t *data, bool saving, void *)
 	VerticalVolumeManager::instance()->loadFromCollection(object);
 	HorizontalExclusionManager::instance()->loadFromCollection(object);
 }
+
+} // namespace stilwane

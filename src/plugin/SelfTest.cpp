@@ -2,10 +2,13 @@
 
 #include <canvas/CanvasManager.hpp>
 #include <generate/LayoutTemplates.hpp>
+#include <common/Module.hpp>
 
 #include <QTimer>
 
 #include <obs-frontend-api.h>
+
+namespace stilwane {
 
 namespace {
 
@@ -34,10 +37,10 @@ void logItems(obs_source_t *scene)
 			obs_sceneitem_get_pos(item, &pos);
 			obs_sceneitem_get_scale(item, &scale);
 			obs_sceneitem_get_crop(item, &crop);
-			blog(LOG_INFO,
-			     "[stilwane][selftest]   item '%s' pos=(%.1f,%.1f) scale=%.4f crop=(l%d t%d r%d b%d)",
-			     obs_source_get_name(obs_sceneitem_get_source(item)), pos.x, pos.y, scale.x, crop.left,
-			     crop.top, crop.right, crop.bottom);
+			stilwaneLog(LOG_INFO,
+				    "[selftest]   item '%s' pos=(%.1f,%.1f) scale=%.4f crop=(l%d t%d r%d b%d)",
+				    obs_source_get_name(obs_sceneitem_get_source(item)), pos.x, pos.y, scale.x,
+				    crop.left, crop.top, crop.right, crop.bottom);
 			return true;
 		},
 		nullptr);
@@ -50,16 +53,16 @@ void SelfTest::run()
 	CanvasManager *manager = CanvasManager::instance();
 	OBSSourceAutoRelease mainScene = obs_frontend_get_current_scene();
 	if (!manager->hasCanvas() || !mainScene) {
-		blog(LOG_WARNING, "[stilwane][selftest] no canvas or no main scene");
+		stilwaneLog(LOG_WARNING, "[selftest] no canvas or no main scene");
 		return;
 	}
 	OBSSourceAutoRelease color = findOrCreateColorSource(obs_scene_from_source(mainScene));
 
 	obs_video_info ovi = {};
 	obs_canvas_get_video_info(manager->canvas(), &ovi);
-	blog(LOG_INFO, "[stilwane][selftest] main scene '%s' %ux%u, canvas %ux%u, video=%p",
-	     obs_source_get_name(mainScene), obs_source_get_width(mainScene), obs_source_get_height(mainScene),
-	     manager->canvasWidth(), manager->canvasHeight(), (void *)obs_canvas_get_video(manager->canvas()));
+	stilwaneLog(LOG_INFO, "[selftest] main scene '%s' %ux%u, canvas %ux%u, video=%p",
+		    obs_source_get_name(mainScene), obs_source_get_width(mainScene), obs_source_get_height(mainScene),
+		    manager->canvasWidth(), manager->canvasHeight(), (void *)obs_canvas_get_video(manager->canvas()));
 
 	const std::pair<TemplateKind, const char *> plan[] = {{TemplateKind::CenterCrop, "selftest-crop"},
 							      {TemplateKind::FitWidth, "selftest-fit"},
@@ -71,10 +74,10 @@ void SelfTest::run()
 		OBSSourceAutoRelease scene =
 			generateVerticalScene(mainScene, kind, ExtraSources{color, color}, name, true);
 		if (!scene) {
-			blog(LOG_WARNING, "[stilwane][selftest] generate failed for %s", name);
+			stilwaneLog(LOG_WARNING, "[selftest] generate failed for %s", name);
 			continue;
 		}
-		blog(LOG_INFO, "[stilwane][selftest] generated '%s'", name);
+		stilwaneLog(LOG_INFO, "[selftest] generated '%s'", name);
 		logItems(scene);
 	}
 
@@ -91,10 +94,12 @@ void SelfTest::run()
 			},
 			&last);
 		manager->selectItem(last);
-		blog(LOG_INFO, "[stilwane][selftest] selected item id %lld", (long long)last);
+		stilwaneLog(LOG_INFO, "[selftest] selected item id %lld", (long long)last);
 	}
 
-	blog(LOG_INFO, "[stilwane][selftest] vertical scenes: %zu, current '%s'", (size_t)manager->scenes().size(),
-	     manager->currentSceneUuid().toUtf8().constData());
+	stilwaneLog(LOG_INFO, "[selftest] vertical scenes: %zu, current '%s'", (size_t)manager->scenes().size(),
+		    manager->currentSceneUuid().toUtf8().constData());
 	QTimer::singleShot(1500, []() { obs_frontend_save(); });
 }
+
+} // namespace stilwane

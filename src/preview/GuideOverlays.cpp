@@ -1,7 +1,7 @@
 #include <preview/GuideOverlays.hpp>
 
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
 
 #include <algorithm>
 
@@ -13,6 +13,8 @@
 // libobs last: its SIMD macros break the compiler's intrinsics headers included after them.
 #include <obs.h>
 #include <graphics/vec4.h>
+
+namespace stilwane {
 
 namespace {
 
@@ -74,7 +76,7 @@ int mockTextPixelSize(double size, double sy)
 	return std::max(10, int(size * sy));
 }
 
-void drawGuideLines(float width, float height)
+void drawGuideLines(float width, float height, const QRectF &safe)
 {
 	gs_effect_t *solid = obs_get_base_effect(OBS_EFFECT_SOLID);
 	gs_eparam_t *colour = gs_effect_get_param_by_name(solid, "color");
@@ -102,7 +104,7 @@ void drawGuideLines(float width, float height)
 	gs_vertex2f(width, 2.0f * height / 3.0f);
 	gs_render_stop(GS_LINES);
 
-	const QRectF r = safeArea(int(width), int(height));
+	const QRectF &r = safe;
 	const float x0 = float(r.x());
 	const float y0 = float(r.y());
 	const float x1 = float(r.x() + r.width());
@@ -187,3 +189,5 @@ bool exportGuidePng(const QString &path)
 	painter.end();
 	return image.save(path);
 }
+
+} // namespace stilwane

@@ -6,6 +6,8 @@
 
 class QPainter;
 
+namespace stilwane {
+
 // The safe-area guides and the phone-screen mock-up of the chosen preset (Live 0, Shorts 1,
 // Custom 2), in a 1080x1920 design space scaled to the canvas. All of them read the preset and the
 // margins from the configuration when they run.
@@ -14,10 +16,11 @@ enum class GuidePreset { Live = 0, Shorts = 1, Custom = 2 };
 // The configured preset; anything that is neither Live nor Shorts counts as Custom.
 GuidePreset currentGuidePreset();
 
-// The rectangle that stays clear of the phone's interface, in pixels of a W x H picture.
+// The rectangle that stays clear of the phone's interface, in pixels of a W x H picture. Reads the
+// configuration: user-interface thread only.
 QRectF safeArea(double width, double height);
 // Grid and safe outline; graphics thread, inside the preview's canvas projection.
-void drawGuideLines(float width, float height);
+void drawGuideLines(float width, float height, const QRectF &safe);
 // Transparent pictures of the canvas size, turned into textures by the preview.
 QImage renderSafeLabelImage(int width, int height);
 QImage renderPhoneUiImage(int width, int height);
@@ -32,3 +35,5 @@ void drawCaption(QPainter &painter, const QRectF &rect, int flags, const QString
 // the safe label never go below 11 px, the mock-up's own texts never below 10 px.
 int captionPixelSize(double size, double sy);
 int mockTextPixelSize(double size, double sy);
+
+} // namespace stilwane

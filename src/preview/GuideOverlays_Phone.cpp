@@ -1,7 +1,7 @@
 #include <preview/GuideOverlays.hpp>
 
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
 
 #include <algorithm>
 
@@ -9,6 +9,8 @@
 #include <QFont>
 #include <QPainter>
 #include <QPen>
+
+namespace stilwane {
 
 namespace {
 
@@ -186,3 +188,5 @@ QImage renderPhoneUiImage(int width, int height)
 	}
 	return image;
 }
+
+} // namespace stilwane

@@ -1,12 +1,15 @@
 #include <preview/PreviewDock.hpp>
 
 #include <canvas/CanvasManager.hpp>
-#include <docks/IconButton.hpp>
+#include <canvas/CollectionSaver.hpp>
+#include <widgets/IconButton.hpp>
+#include <dialogs/SourceEdits.hpp>
 #include <generate/ItemPlacement.hpp>
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
 #include <preview/GuideOverlays.hpp>
 #include <preview/QTDisplay.hpp>
+#include <widgets/ScreenLabel.hpp>
 
 #include <QBoxLayout>
 #include <QContextMenuEvent>
@@ -23,6 +26,8 @@
 
 #include <obs-frontend-api.h>
 #include <obs.hpp>
+
+namespace stilwane {
 
 namespace {
 
@@ -69,17 +74,14 @@ gs_texture_t *textureFromImage(const QImage &image)
 	return gs_texture_create(uint32_t(image.width()), uint32_t(image.height()), GS_BGRA, 1, &bits, 0);
 }
 
-void destroyTextures(gs_texture_t *a, gs_texture_t *b)
+} // namespace
+
+void PreviewDock::TextureDeleter::operator()(gs_texture_t *texture) const
 {
-	if (!a && !b)
-		return;
 	obs_enter_graphics();
-	gs_texture_destroy(a);
-	gs_texture_destroy(b);
+	gs_texture_destroy(texture);
 	obs_leave_graphics();
 }
-
-} // namespace
 
 PreviewDock::PreviewDock(QWidget *parent) : QWidget(parent)
 {
@@ -147,18 +149,7 @@ PreviewDock::~PreviewDock()
 	if (obs_display_t *display = programDisplay->display())
 		obs_display_remove_draw_callback(display, renderProgram, this);
 
-	gs_texture_t *oldLabel = nullptr;
-	gs_texture_t *oldPhone = nullptr;
-	{
-		std::lock_guard<std::mutex> lock(renderLock);
-		obs_weak_canvas_release(weakCanvas);
-		weakCanvas = nullptr;
-		obs_weak_source_release(weakEditingScene);
-		weakEditingScene = nullptr;
-		oldLabel = std::exchange(safeLabelTexture, nullptr);
-		oldPhone = std::exchange(phoneUiTexture, nullptr);
-	}
-	destroyTextures(oldLabel, oldPhone);
+	// The weak references and textures go with the members, after the callbacks are gone.
 }
 
 void PreviewDock::placeToggleButtons(QBoxLayout *layout)
@@ -176,12 +167,11 @@ void PreviewDock::placeToggleButtons(QBoxLayout *layout)
 void PreviewDock::onCanvasChanged()
 {
 	CanvasManager *manager = CanvasManager::instance();
-	obs_weak_canvas_t *weak = manager->hasCanvas() ? obs_canvas_get_weak_canvas(manager->canvas()) : nullptr;
+	OBSWeakCanvas weak = manager->hasCanvas() ? OBSGetWeakRef(manager->canvas()) : OBSWeakCanvas();
 	{
 		std::lock_guard<std::mutex> lock(renderLock);
 		std::swap(weak, weakCanvas);
 	}
-	obs_weak_canvas_release(weak);
 
 	const QString tip =
 		manager->hasCanvas()
@@ -196,12 +186,11 @@ void PreviewDock::onCanvasChanged()
 void PreviewDock::onCurrentSceneChanged()
 {
 	OBSSourceAutoRelease scene = CanvasManager::instance()->editingScene();
-	obs_weak_source_t *weak = scene ? obs_source_get_weak_source(scene) : nullptr;
+	OBSWeakSource weak = scene ? OBSGetWeakRef(scene.Get()) : OBSWeakSource();
 	{
 		std::lock_guard<std::mutex> lock(renderLock);
 		std::swap(weak, weakEditingScene);
 	}
-	obs_weak_source_release(weak);
 }
 
 void PreviewDock::onStudioModeChanged()
@@ -263,24 +252,26 @@ int PreviewDock::fittedHeight() const
 void PreviewDock::rebuildOverlayTextures()
 {
 	CanvasManager *manager = CanvasManager::instance();
-	gs_texture_t *label = nullptr;
-	gs_texture_t *phone = nullptr;
+	Texture label;
+	Texture phone;
 	const int width = int(manager->canvasWidth());
 	const int height = int(manager->canvasHeight());
+	const QRectF frame = safeArea(width, height);
 	if (manager->hasCanvas() && width > 0 && height > 0) {
 		const QImage labelImage = asBgra(renderSafeLabelImage(width, height));
 		const QImage phoneImage = asBgra(renderPhoneUiImage(width, height));
 		obs_enter_graphics();
-		label = textureFromImage(labelImage);
-		phone = textureFromImage(phoneImage);
+		label.reset(textureFromImage(labelImage));
+		phone.reset(textureFromImage(phoneImage));
 		obs_leave_graphics();
 	}
 	{
 		std::lock_guard<std::mutex> lock(renderLock);
 		std::swap(label, safeLabelTexture);
 		std::swap(phone, phoneUiTexture);
+		safeFrame = frame;
 	}
-	destroyTextures(label, phone);
+	// The old textures are destroyed here, outside the lock.
 }
 
 bool PreviewDock::eventFilter(QObject *watched, QEvent *event)
@@ -323,12 +314,7 @@ QMenu *PreviewDock::buildContextMenu()
 	fullscreen->setToolTipsVisible(true);
 	const QList<QScreen *> screens = QGuiApplication::screens();
 	for (qsizetype i = 0; i < screens.size(); i++) {
-		const QSize size = screens[i]->size();
-		// One multi-argument call: a screen name holding "%2" must not take the next value.
-		QAction *entry = fullscreen->addAction(translate("Projector.ScreenEntry")
-							       .arg(QString::number(i + 1), screens[i]->name(),
-								    QString::number(size.width()),
-								    QString::number(size.height())));
+		QAction *entry = fullscreen->addAction(screenLabel(screens[i], int(i)));
 		entry->setEnabled(false);
 		entry->setToolTip(later);
 	}
@@ -339,7 +325,8 @@ QMenu *PreviewDock::buildContextMenu()
 	if (!item || obs_sceneitem_locked(item))
 		return menu;
 
-	// The menu may outlive the item: every action looks it up again when it runs.
+	// The menu may outlive the item: every action looks it up again when it runs. Edits are saved
+	// with the scene collection.
 	const int64_t id = obs_sceneitem_get_id(item);
 	OBSWeakSourceAutoRelease weakScene =
 		obs_source_get_weak_source(obs_scene_get_source(obs_sceneitem_get_scene(item)));
@@ -352,11 +339,20 @@ QMenu *PreviewDock::buildContextMenu()
 				action(found);
 		};
 	};
+	auto edit = [](void (*placement)(obs_sceneitem_t *)) {
+		return [placement](obs_sceneitem_t *found) {
+			placement(found);
+			CollectionSaver::instance()->request();
+		};
+	};
 
 	menu->addSeparator();
-	connect(menu->addAction(translate("Sources.FitWidth")), &QAction::triggered, menu, withItem(fitItemToWidth));
-	connect(menu->addAction(translate("Sources.FitHeight")), &QAction::triggered, menu, withItem(fitItemToHeight));
-	connect(menu->addAction(translate("Sources.Center")), &QAction::triggered, menu, withItem(centerItemInCanvas));
+	connect(menu->addAction(translate("Sources.FitWidth")), &QAction::triggered, menu,
+		withItem(edit(fitItemToWidth)));
+	connect(menu->addAction(translate("Sources.FitHeight")), &QAction::triggered, menu,
+		withItem(edit(fitItemToHeight)));
+	connect(menu->addAction(translate("Sources.Center")), &QAction::triggered, menu,
+		withItem(edit(centerItemInCanvas)));
 	QAction *transform = menu->addAction(translate("Sources.Transform"));
 	transform->setEnabled(false);
 	transform->setToolTip(translate("Sources.TransformLater"));
@@ -372,11 +368,16 @@ QMenu *PreviewDock::buildContextMenu()
 		}));
 
 	menu->addSeparator();
-	connect(menu->addAction(translate("Sources.Remove")), &QAction::triggered, menu,
-		withItem([](obs_sceneitem_t *found) {
-			obs_sceneitem_remove(found);
-			CanvasManager::instance()->selectItem(-1);
-			obs_frontend_save();
+	connect(menu->addAction(translate("Sources.Rename")), &QAction::triggered, this,
+		withItem([this](obs_sceneitem_t *found) {
+			renameSourceAfterAsking(this, obs_sceneitem_get_source(found));
+		}));
+	connect(menu->addAction(translate("Sources.Remove")), &QAction::triggered, this,
+		withItem([this](obs_sceneitem_t *found) {
+			if (removeItemAfterAsking(this, found))
+				CanvasManager::instance()->selectItem(-1);
 		}));
 	return menu;
 }
+
+} // namespace stilwane

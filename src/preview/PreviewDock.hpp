@@ -1,17 +1,22 @@
 #pragma once
 
+#include <QRectF>
 #include <QWidget>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
-#include <obs.h>
+#include <obs.hpp>
 
-class IconButton;
 class QBoxLayout;
 class QLabel;
 class QMenu;
+
+namespace stilwane {
+
+class IconButton;
 class QTDisplay;
 
 // The slots take QTDisplay pointers: moc's meta-type code needs the complete class.
@@ -76,13 +81,26 @@ private:
 	IconButton *guidesButton = nullptr;
 	IconButton *phoneUiButton = nullptr;
 
+	// Destroys a texture inside the graphics context, from the user-interface thread.
+	struct TextureDeleter {
+		void operator()(gs_texture_t *texture) const;
+	};
+	using Texture = std::unique_ptr<gs_texture_t, TextureDeleter>;
+
+	// Guards what the draw callbacks read below; held only to swap or read them, never while drawing
+	// needs the user-interface thread.
 	std::mutex renderLock;
-	obs_weak_canvas_t *weakCanvas = nullptr;
-	obs_weak_source_t *weakEditingScene = nullptr;
-	gs_texture_t *safeLabelTexture = nullptr;
-	gs_texture_t *phoneUiTexture = nullptr;
+	OBSWeakCanvas weakCanvas;       // the vertical canvas, or null without one
+	OBSWeakSource weakEditingScene; // the scene the preview edits (studio mode: the preview scene)
+	Texture safeLabelTexture;       // the safe area's label, at the canvas size
+	Texture phoneUiTexture;         // the phone interface overlay, at the canvas size
+	// The safe-area frame at the canvas size, worked out from the configuration on the user-interface
+	// thread: the graphics thread must not read the configuration while the settings dialog writes it.
+	QRectF safeFrame;
 
 	std::atomic<bool> showGuides{true};
 	std::atomic<bool> showPhoneUi{true};
 	std::atomic<bool> studioModeActive{false};
 };
+
+} // namespace stilwane

@@ -11,6 +11,8 @@
 #include <graphics/matrix4.h>
 #include <graphics/vec3.h>
 
+namespace stilwane {
+
 LetterboxSize letterboxSize(uint32_t cx, uint32_t cy, uint32_t canvasWidth, uint32_t canvasHeight)
 {
 	const uint64_t w = canvasWidth;
@@ -158,11 +160,11 @@ void PreviewDock::renderPreview(void *data, uint32_t cx, uint32_t cy)
 		if (guides || phoneUi) {
 			std::lock_guard<std::mutex> lock(dock->renderLock);
 			if (phoneUi && dock->phoneUiTexture)
-				drawOverlayTexture(dock->phoneUiTexture, w, h);
+				drawOverlayTexture(dock->phoneUiTexture.get(), w, h);
 			if (guides) {
-				drawGuideLines(w, h);
+				drawGuideLines(w, h, dock->safeFrame);
 				if (dock->safeLabelTexture)
-					drawOverlayTexture(dock->safeLabelTexture, w, h);
+					drawOverlayTexture(dock->safeLabelTexture.get(), w, h);
 			}
 		}
 
@@ -194,3 +196,5 @@ void PreviewDock::renderProgram(void *data, uint32_t cx, uint32_t cy)
 	if (canvas)
 		obs_canvas_release(canvas);
 }
+
+} // namespace stilwane

@@ -2,6 +2,8 @@
 
 #include <graphics/vec4.h>
 
+namespace stilwane {
+
 void drawSolid(const DrawPoint *vertices, size_t count, const DrawColour &colour, enum gs_draw_mode mode)
 {
 	if (!vertices || count == 0)
@@ -54,3 +56,5 @@ void drawOverlayTexture(gs_texture_t *texture, float width, float height)
 		gs_draw_sprite(texture, 0, static_cast<uint32_t>(width), static_cast<uint32_t>(height));
 	gs_blend_state_pop();
 }
+
+} // namespace stilwane

@@ -5,6 +5,8 @@
 
 #include <obs.h>
 
+namespace stilwane {
+
 // Solid-colour drawing for the preview's draw callbacks. Graphics thread only, inside a pushed
 // projection whose units are canvas pixels.
 
@@ -29,3 +31,5 @@ void drawRectOutline(float x0, float y0, float x1, float y1, const DrawColour &c
 void drawHandle(float x, float y, float s, const DrawColour &colour);
 // Stretches an overlay picture over the whole W x H canvas, blended by its alpha.
 void drawOverlayTexture(gs_texture_t *texture, float width, float height);
+
+} // namespace stilwane

@@ -1,14 +1,44 @@
 #include <preview/QTDisplay.hpp>
 
+#include <QGuiApplication>
 #include <QLayout>
 #include <QPlatformSurfaceEvent>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <qpa/qplatformnativeinterface.h>
 
 #include <cmath>
 
 #include <obs-nix-platform.h>
+
+namespace stilwane {
+
+namespace {
+
+// Describes the native window to libobs the way its OpenGL back end expects on the running platform:
+// the X11 window id with the X display, or on Wayland the wl_surface of this widget's own native
+// window (a subsurface of the top-level), handed over in the display field. False when there is no
+// such surface yet.
+bool describeWindow(QWindow *window, gs_window &out)
+{
+	switch (obs_get_nix_platform()) {
+	case OBS_NIX_PLATFORM_X11_EGL:
+		out.id = static_cast<uint32_t>(window->winId());
+		out.display = obs_get_nix_platform_display();
+		return true;
+	case OBS_NIX_PLATFORM_WAYLAND: {
+		QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
+		out.display = native ? native->nativeResourceForWindow("surface", window) : nullptr;
+		return out.display != nullptr;
+	}
+	case OBS_NIX_PLATFORM_INVALID:
+		break;
+	}
+	return false;
+}
+
+} // namespace
 
 QTDisplay::QTDisplay(QWidget *parent, Qt::WindowFlags flags) : QWidget(parent, flags)
 {
@@ -22,6 +52,7 @@ QTDisplay::QTDisplay(QWidget *parent, Qt::WindowFlags flags) : QWidget(parent, f
 
 	if (QWindow *window = windowHandle()) {
 		connect(window, &QWindow::visibleChanged, this, [this](bool visible) {
+			updateEnabled();
 			if (!visible)
 				return;
 			syncDisplaySize();
@@ -33,6 +64,7 @@ QTDisplay::QTDisplay(QWidget *parent, Qt::WindowFlags flags) : QWidget(parent, f
 		});
 		window->installEventFilter(this);
 	}
+	watchTopLevel();
 }
 
 QTDisplay::~QTDisplay()
@@ -42,10 +74,8 @@ QTDisplay::~QTDisplay()
 
 void QTDisplay::destroyDisplay()
 {
-	obs_display_t *old = obsDisplay;
-	obsDisplay = nullptr;
-	if (old)
-		obs_display_destroy(old);
+	// Out of the member before libobs destroys it: nothing reaches a display being destroyed.
+	OBSDisplay old(std::move(obsDisplay));
 }
 
 void QTDisplay::useBlackBackground()
@@ -53,6 +83,30 @@ void QTDisplay::useBlackBackground()
 	backgroundColor = 0xFF000000;
 	if (obsDisplay)
 		obs_display_set_background_color(obsDisplay, backgroundColor);
+}
+
+bool QTDisplay::shouldRender() const
+{
+	const QWidget *top = window();
+	return isVisible() && !(top && top->isMinimized());
+}
+
+void QTDisplay::updateEnabled()
+{
+	if (obsDisplay)
+		obs_display_set_enabled(obsDisplay, shouldRender());
+}
+
+void QTDisplay::watchTopLevel()
+{
+	QWidget *top = window();
+	if (top == watchedTop || top == this)
+		return;
+	if (watchedTop)
+		watchedTop->removeEventFilter(this);
+	watchedTop = top;
+	if (top)
+		top->installEventFilter(this);
 }
 
 QSize QTDisplay::pixelSize() const
@@ -79,8 +133,8 @@ void QTDisplay::createDisplay()
 		return;
 
 	gs_init_data info = {};
-	info.window.id = static_cast<uint32_t>(winId());
-	info.window.display = obs_get_nix_platform_display();
+	if (!describeWindow(window, info.window))
+		return;
 	info.cx = uint32_t(size.width());
 	info.cy = uint32_t(size.height());
 	info.num_backbuffers = 0;
@@ -89,12 +143,12 @@ void QTDisplay::createDisplay()
 	info.adapter = 0;
 
 	obs_display_t *created = obs_display_create(&info, backgroundColor);
-	if (created != obsDisplay) {
-		destroyDisplay();
-		obsDisplay = created;
-	}
-	if (obsDisplay)
-		emit displayCreated(this);
+	destroyDisplay();
+	obsDisplay = created;
+	if (!obsDisplay)
+		return;
+	updateEnabled();
+	emit displayCreated(this);
 }
 
 void QTDisplay::syncDisplaySize()
@@ -123,6 +177,7 @@ void QTDisplay::runScheduledUpdate()
 	updateQueued = false;
 	if (surfaceDestroyed)
 		return;
+	updateEnabled();
 	if (!syncNativeSize())
 		return;
 	syncDisplaySize();
@@ -158,7 +213,22 @@ bool QTDisplay::event(QEvent *event)
 	const bool result = QWidget::event(event);
 	switch (event->type()) {
 	case QEvent::Show:
+		watchTopLevel();
+		updateEnabled();
 		scheduleUpdate();
+		break;
+	case QEvent::Hide:
+		// Sent when the widget or any ancestor hides (a closed or tabbed-away dock, a hidden column).
+		if (obsDisplay)
+			obs_display_set_enabled(obsDisplay, false);
+		break;
+	case QEvent::ParentChange:
+		watchTopLevel();
+		updateEnabled();
+		break;
+	case QEvent::WindowStateChange:
+		// Only when the display is a window of its own; otherwise its top-level's filter sees it.
+		updateEnabled();
 		break;
 	case QEvent::ScreenChangeInternal:
 	case QEvent::DevicePixelRatioChange:
@@ -195,6 +265,8 @@ void QTDisplay::resizeEvent(QResizeEvent *event)
 
 bool QTDisplay::eventFilter(QObject *watched, QEvent *event)
 {
+	if (watched == watchedTop && event->type() == QEvent::WindowStateChange)
+		updateEnabled();
 	if (watched == windowHandle()) {
 		switch (event->type()) {
 		case QEvent::Resize:
@@ -215,3 +287,5 @@ bool QTDisplay::eventFilter(QObject *watched, QEvent *event)
 	}
 	return QWidget::eventFilter(watched, event);
 }
+
+} // namespace stilwane

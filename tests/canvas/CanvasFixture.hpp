@@ -5,8 +5,8 @@
 
 #include <canvas/CanvasManager.hpp>
 #include <output/VerticalOutput.hpp>
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
 
 #include <ObsTestEnv.hpp>
 #include <PluginFixture.hpp>
@@ -21,7 +21,53 @@
 #include <obs.hpp>
 #include <util/text-lookup.h>
 
+using namespace stilwane;
+
 namespace canvastest {
+
+// A raw video output on OBS's main video, as OBS's own recording or virtual camera make one: while it
+// runs, libobs refuses every canvas video reset.
+class MainVideoSink {
+public:
+	MainVideoSink()
+	{
+		static bool registered = false;
+		if (!registered) {
+			obs_output_info info = {};
+			info.id = "stilwane_test_video_sink";
+			info.flags = OBS_OUTPUT_VIDEO;
+			info.get_name = [](void *) {
+				return "test video sink";
+			};
+			info.create = [](obs_data_t *, obs_output_t *output) -> void * {
+				return output;
+			};
+			info.destroy = [](void *) {
+			};
+			info.start = [](void *data) {
+				return obs_output_begin_data_capture(static_cast<obs_output_t *>(data), 0);
+			};
+			info.stop = [](void *data, uint64_t) {
+				obs_output_end_data_capture(static_cast<obs_output_t *>(data));
+			};
+			info.raw_video = [](void *, video_data *) {
+			};
+			obs_register_output(&info);
+			registered = true;
+		}
+		output = obs_output_create("stilwane_test_video_sink", "test video sink", nullptr, nullptr);
+		obs_output_set_media(output, obs_get_video(), obs_get_audio());
+	}
+	~MainVideoSink()
+	{
+		obs_output_stop(output);
+		ObsTestEnv::waitUntil([this] { return !obs_output_active(output); });
+	}
+	bool start() { return obs_output_start(output) && obs_video_active(); }
+
+private:
+	OBSOutputAutoRelease output;
+};
 
 inline QString uuidOf(obs_source_t *source)
 {
@@ -106,6 +152,7 @@ public:
 	void init()
 	{
 		freshConfig();
+		m->setOutputsBusyCheck([] { return VerticalOutput::instance()->isAnyOutputBusy(); });
 		VerticalOutput::setBusyOverrideForTests(std::nullopt);
 		ObsTestEnv::clearLog();
 	}

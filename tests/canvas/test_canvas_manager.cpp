@@ -4,7 +4,7 @@
 #include <QtTest>
 
 #include <canvas/CanvasManager.hpp>
-#include <plugin/ConfigRecord.hpp>
+#include <common/ConfigRecord.hpp>
 
 #include <ObsTestEnv.hpp>
 #include <TestFrontend.hpp>
@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 
 #include <obs.hpp>
+
+using namespace stilwane;
 
 namespace {
 

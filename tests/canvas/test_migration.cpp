@@ -7,6 +7,8 @@
 
 #include <TestMain.hpp>
 
+using namespace stilwane;
+
 using namespace canvastest;
 
 namespace {
@@ -143,6 +145,32 @@ private slots:
 		QCOMPARE(frontendCanvasUuids(), QStringList({uuidOf(m->canvas())}));
 		QCOMPARE(describeScenes(m), before);
 		QVERIFY(ObsTestEnv::logContains("[stilwane] vertical audio mixAudio: off"));
+	}
+
+	void resizeWhileOBSOutputsRun()
+	{
+		buildScenes();
+		if (QTest::currentTestFailed())
+			return;
+		const QStringList before = describeScenes(m);
+		const QString current = m->currentSceneUuid();
+		// OBS's own recording runs: libobs refuses the canvas a new video size, a new canvas takes it.
+		MainVideoSink sink;
+		QVERIFY(sink.start());
+		QVERIFY(m->resizeCanvas(720, 1280));
+		QCOMPARE(m->canvasWidth(), 720u);
+		QCOMPARE(m->canvasHeight(), 1280u);
+		QCOMPARE(describeScenes(m), before);
+		QCOMPARE(m->currentSceneUuid(), current);
+		QCOMPARE(shownSceneUuid(m), current);
+		QCOMPARE(frontendCanvasUuids(), QStringList({uuidOf(m->canvas())}));
+		QCOMPARE(obs_canvas_get_flags(m->canvas()), uint32_t(ACTIVATE | SCENE_REF));
+
+		// Never while a vertical output runs, which encodes the canvas's video.
+		VerticalOutput::setBusyOverrideForTests(true);
+		QVERIFY(!m->resizeCanvas(1080, 1920));
+		VerticalOutput::setBusyOverrideForTests(std::nullopt);
+		QCOMPARE(m->canvasHeight(), 1280u);
 	}
 
 	void migratedCanvasSurvivesACollectionRoundTrip()

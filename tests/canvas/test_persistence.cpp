@@ -7,6 +7,8 @@
 
 #include <TestMain.hpp>
 
+using namespace stilwane;
+
 using namespace canvastest;
 
 namespace {
@@ -272,6 +274,61 @@ private slots:
 		QCOMPARE(QString::fromUtf8(obs_data_get_string(privB, "stilwane_transition")), QString(kCutUuid));
 		QCOMPARE(obs_data_get_int(privB, "stilwane_transition_ms"), 450);
 		QCOMPARE(m->sceneTransitionDuration(restoredB), 450);
+	}
+
+	void canvasGetsVideoWhileOutputsRun()
+	{
+		f.freshCanvas();
+		QVERIFY(m->resizeCanvas(720, 1280));
+		m->addScene("A");
+		obs_scene_t *b = m->addScene("B");
+		m->setTransitionDuration(0);
+		m->setCurrentScene(sourceOf(b), -1, "manual");
+		const QStringList order = uuids(m->scenes());
+		const QString current = uuidOf(b);
+		Saved saved = save();
+
+		// OBS's own recording runs through the collection switch and back.
+		MainVideoSink sink;
+		QVERIFY(sink.start());
+		restore(saved);
+
+		QVERIFY(m->hasCanvas());
+		QVERIFY(obs_canvas_has_video(m->canvas()));
+		QCOMPARE(QString::fromUtf8(obs_canvas_get_name(m->canvas())), QString(kCanvasName));
+		QCOMPARE(m->canvasWidth(), 720u);
+		QCOMPARE(m->canvasHeight(), 1280u);
+		QCOMPARE(uuids(m->scenes()), order);
+		QCOMPARE(m->currentSceneUuid(), current);
+		QCOMPARE(shownSceneUuid(m), current);
+		// One live canvas of that name in the front end: the restored one without video is gone.
+		int live = 0;
+		for (obs_canvas_t *canvas : f.fe.canvases())
+			live += !obs_canvas_removed(canvas) && QString(obs_canvas_get_name(canvas)) == kCanvasName;
+		QCOMPARE(live, 1);
+		QVERIFY(ObsTestEnv::logContains("[stilwane] vertical canvas ready: " + uuidOf(m->canvas()) +
+						" (720x1280)"));
+
+		// The next save describes the canvas that renders.
+		Saved again = save();
+		QCOMPARE(QString::fromUtf8(obs_data_get_string(again.object, "canvas_uuid")), uuidOf(m->canvas()));
+		QCOMPARE(obs_data_get_int(again.object, "width"), 720LL);
+	}
+
+	void savingWithoutCanvasKeepsTheLoadedObject()
+	{
+		f.freshCanvas();
+		m->addScene("A");
+		m->addScene("B");
+		QVERIFY(m->addTransition("swipe_transition", "My Swipe"));
+		Saved saved = save();
+		restore(saved);
+		// The canvas cannot be made after the load: the next save writes back what was loaded.
+		m->releaseCanvas();
+		OBSDataAutoRelease data = obs_data_create();
+		m->saveToCollection(data);
+		QCOMPARE(QString::fromUtf8(obs_data_get_json(data)),
+			 QString::fromUtf8(obs_data_get_json(saved.object)));
 	}
 
 	void savingWithoutCanvasWritesNothing()

@@ -9,6 +9,8 @@
 
 #include <util/config-file.h>
 
+using namespace stilwane;
+
 using namespace canvastest;
 
 namespace {

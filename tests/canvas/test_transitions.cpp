@@ -7,6 +7,8 @@
 
 #include <TestMain.hpp>
 
+using namespace stilwane;
+
 using namespace canvastest;
 
 namespace {

@@ -6,7 +6,7 @@
 // them.
 
 #include "../canvas/CanvasFixture.hpp"
-#include "ModalAnswers.hpp"
+#include <ModalAnswers.hpp>
 
 #include <docks/ScenesDock.hpp>
 
@@ -14,6 +14,8 @@
 #include <QVBoxLayout>
 
 #include <memory>
+
+using namespace stilwane;
 
 namespace docktest {
 

@@ -6,12 +6,12 @@
 // them.
 
 #include "../canvas/CanvasFixture.hpp"
-#include "ModalAnswers.hpp"
+#include <ModalAnswers.hpp>
 
 #include <TestMain.hpp>
 
 #include <docks/SourceList.hpp>
-#include <docks/SourceRow.hpp>
+#include <widgets/SourceRow.hpp>
 #include <docks/SourcesDock.hpp>
 
 #include <QVBoxLayout>
@@ -19,6 +19,8 @@
 #include <cmath>
 #include <memory>
 #include <vector>
+
+using namespace stilwane;
 
 namespace docktest {
 

@@ -5,12 +5,13 @@
 #include <QtTest>
 
 #include <canvas/CanvasManager.hpp>
-#include <docks/IconButton.hpp>
+#include <widgets/IconButton.hpp>
 #include <docks/MainDock.hpp>
 #include <docks/OutputDock.hpp>
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
 #include <preview/PreviewDock.hpp>
+#include <widgets/ScreenLabel.hpp>
 
 #include <ObsTestEnv.hpp>
 #include <TestFrontend.hpp>
@@ -33,6 +34,8 @@
 
 #include <obs.hpp>
 #include <util/text-lookup.h>
+
+using namespace stilwane;
 
 namespace {
 
@@ -512,6 +515,70 @@ private slots:
 									.arg(first->size().height()));
 		for (QAction *action : fullscreen->actions())
 			QVERIFY(!action->isEnabled());
+	}
+
+	void themeSwitchesKeepEveryIcon()
+	{
+		// OBS's themes are application style sheets that give the utility classes their icons.
+		setModuleDataOverride(STILWANE_DATA_DIR);
+		QTemporaryDir themes;
+		auto theme = [&themes](const char *name, const char *colour) {
+			const QString svg = themes.filePath(QString(name) + ".svg");
+			QFile file(svg);
+			if (!file.open(QIODevice::WriteOnly))
+				qFatal("cannot write %s", qPrintable(svg));
+			file.write(QString("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16\" height=\"16\">"
+					   "<rect width=\"16\" height=\"16\" fill=\"%1\"/></svg>")
+					   .arg(colour)
+					   .toUtf8());
+			QString sheet;
+			for (const char *cls :
+			     {"icon-gear", "icon-plus", "icon-trash", "icon-up", "icon-down", "icon-save"})
+				sheet += QString(".%1 { qproperty-icon: url(%2); }\n").arg(cls, svg);
+			return sheet;
+		};
+		const QList<std::pair<QString, QColor>> switches = {{theme("green", "#00ff00"), QColor(0, 255, 0)},
+								    {theme("blue", "#0000ff"), QColor(0, 0, 255)},
+								    {QString(), QColor()}};
+		makeDock(320, 900);
+		QList<IconButton *> buttons = dock->findChildren<IconButton *>();
+		QVERIFY(buttons.size() >= 15);
+
+		for (const auto &[sheet, colour] : switches) {
+			qApp->setStyleSheet(sheet);
+			ObsTestEnv::pump(50);
+			for (IconButton *button : buttons) {
+				const QString cls = button->property("class").toString();
+				const QString what = button->objectName() + " " + cls + " " + button->iconFile();
+				if (button->arrowType() != Qt::NoArrow)
+					continue; // drawn as an arrow, no icon
+				if (cls.startsWith("icon-")) {
+					// OBS's icon, not one of ours, and the new theme's.
+					QVERIFY2(button->iconFile().isEmpty(), qPrintable(what));
+					if (!colour.isValid())
+						continue; // no theme: nothing gives such a button an icon
+					QVERIFY2(!button->icon().isNull(), qPrintable(what));
+					const QImage image = button->icon().pixmap(16, 16).toImage();
+					QCOMPARE(image.pixelColor(8, 8), colour);
+				} else {
+					QVERIFY2(button->iconFile().startsWith(STILWANE_DATA_DIR), qPrintable(what));
+					QVERIFY2(!button->icon().isNull(), qPrintable(what));
+				}
+			}
+		}
+		setModuleDataOverride(QString());
+	}
+
+	void screenNamesAreNeverPlaceholders()
+	{
+		const QList<std::pair<QString, QString>> names = {
+			{"HDMI-1", "3: HDMI-1 (1920x1080)"},
+			{"Dell %2", "3: Dell %2 (1920x1080)"},
+			{"%3 %4 %1", "3: %3 %4 %1 (1920x1080)"},
+			{"", "3:  (1920x1080)"},
+		};
+		for (const auto &[name, label] : names)
+			QCOMPARE(screenLabel(2, name, QSize(1920, 1080)), label);
 	}
 };
 

@@ -6,9 +6,9 @@
 #include <QtTest>
 
 #include "../canvas/CanvasFixture.hpp"
-#include "ModalAnswers.hpp"
+#include <ModalAnswers.hpp>
 
-#include <docks/IconButton.hpp>
+#include <widgets/IconButton.hpp>
 #include <docks/OutputDock.hpp>
 
 #include <TestMain.hpp>
@@ -18,6 +18,8 @@
 #include <QVBoxLayout>
 
 #include <memory>
+
+using namespace stilwane;
 
 class TestOutputDock : public QObject {
 	Q_OBJECT
@@ -117,25 +119,64 @@ private slots:
 		dock->setPalette(light);
 
 		QTest::mouseClick(dock->streamButton(), Qt::LeftButton);
-		QCOMPARE(answers.messages.size(), 1);
+		QTRY_COMPARE(answers.messages.size(), 1);
 		const QString prefix = translate("Output.StartFailed").arg(QString());
 		QVERIFY2(answers.messages[0].startsWith(prefix), qPrintable(answers.messages[0]));
 		QCOMPARE(dock->messageText(), answers.messages[0]);
 		QVERIFY(dock->messageIsError());
 		QCOMPARE(dock->messageTimer()->interval(), 12000);
-		QVERIFY(dock->statusLabel()->styleSheet().contains("color: #c31212;"));
-
-		// On a dark window the accent is lighter.
-		QPalette dark = dock->palette();
-		dark.setColor(QPalette::Window, QColor(30, 30, 30));
-		dock->setPalette(dark);
-		QVERIFY(dock->statusLabel()->styleSheet().contains("color: #ff5c5c;"));
+		// The accent is the theme's, whatever the window colour: the label carries OBS's class for it.
+		QCOMPARE(dock->statusLabel()->property("class").toString(), QString("text-danger"));
+		QVERIFY(!dock->statusLabel()->styleSheet().contains("color"));
+		qApp->setStyleSheet(".text-danger { color: #123456; }");
+		QCOMPARE(dock->statusLabel()->palette().color(QPalette::WindowText), QColor(0x12, 0x34, 0x56));
+		qApp->setStyleSheet(QString());
 
 		QTest::mouseClick(dock->recordButton(), Qt::LeftButton);
 		QTest::mouseClick(dock->replayButton(), Qt::LeftButton);
-		QCOMPARE(answers.messages.size(), 3);
+		QTRY_COMPARE(answers.messages.size(), 3);
 		QVERIFY(answers.messages[1].startsWith(translate("Output.Record.StartFailed").arg(QString())));
 		QVERIFY(answers.messages[2].startsWith(translate("Output.Replay.StartFailed").arg(QString())));
+	}
+
+	// A recording whose file cannot be opened (nothing can be made in /proc, not even by root): libobs
+	// gives no reason, and the box says in the user's words what failed, naming the file and no
+	// identifier of libobs's (output or encoder types such as mp4_output).
+	void fileStartFailureIsASentence()
+	{
+		config().recordingDirectory = "/proc";
+		config().recordingFormat = "mp4";
+		config().encoder = "obs_x264";
+		QTest::mouseClick(dock->recordButton(), Qt::LeftButton);
+		QTRY_COMPARE(answers.messages.size(), 1);
+		const QString path = output->plannedRecordingPath();
+		QVERIFY2(path.startsWith("/proc/"), qPrintable(path));
+		QCOMPARE(answers.messages[0],
+			 translate("Output.Record.StartFailed").arg(translate("Output.Error.FileStart").arg(path)));
+		QCOMPARE(dock->messageText(), answers.messages[0]);
+		const QRegularExpression identifier("\\b[a-z0-9]+_[a-z0-9_]+\\b");
+		QVERIFY2(!identifier.match(answers.messages[0]).hasMatch(), qPrintable(answers.messages[0]));
+		QCOMPARE(output->recordingState(), VerticalOutput::FileIdle);
+		QVERIFY(!output->recordingOutput());
+		QVERIFY(!output->videoEncoder());
+	}
+
+	// The fallback to x264 names the encoder as OBS's settings do, or not at all: never by its id.
+	void encoderFallbackNamesNoIdentifier_data()
+	{
+		QTest::addColumn<QString>("id");
+		QTest::addColumn<QString>("text");
+		QTest::newRow("registered") << "obs_x264" << translate("Output.EncoderFallback").arg("x264");
+		QTest::newRow("gone") << "stilwane_gone_h264" << translate("Output.EncoderFallbackUnnamed");
+	}
+
+	void encoderFallbackNamesNoIdentifier()
+	{
+		QFETCH(QString, id);
+		QFETCH(QString, text);
+		emit output->encoderFallback(id);
+		QCOMPARE(dock->messageText(), text);
+		QVERIFY(!dock->messageIsError());
 	}
 
 	void plainMessagesNeverHideAnError()
@@ -143,17 +184,28 @@ private slots:
 		emit output->stopped(0, QString());
 		QVERIFY(dock->messageText().isEmpty());
 
-		emit output->stopped(2, "Could not connect");
-		QCOMPARE(dock->messageText(), translate("Output.Stopped").arg(2) + "\nCould not connect");
-		QCOMPARE(canvastest::countLog("[stilwane] vertical stream stopped: code 2 Could not connect"), 1);
+		// A failed stream in plain words, libobs's own text in the tool tip, kept until the next start.
+		emit output->stopped(OBS_OUTPUT_INVALID_STREAM, "Could not connect");
+		const QString failed = translate("Output.StreamFailed").arg(VerticalOutput::stopCodeText(-3));
+		QCOMPARE(dock->messageText(), failed);
+		QVERIFY(dock->messageIsError());
+		QVERIFY(!dock->messageTimer()->isActive());
+		QVERIFY(dock->statusLabel()->toolTip().contains("Could not connect"));
 		// The label holds one line.
-		QCOMPARE(dock->statusLabel()->text(), dock->messageText().simplified());
+		QVERIFY(!dock->statusLabel()->text().contains('\n'));
 
 		const QString path = f.dir.filePath("Stilwane-\u7E26 2026-01-02 03-04-05.mp4");
 		emit output->recordingSaved(path);
 		QVERIFY(dock->messageIsError());
-		QCOMPARE(dock->messageText(), translate("Output.Stopped").arg(2) + "\nCould not connect");
+		QCOMPARE(dock->messageText(), failed);
 		QVERIFY(dock->statusLabel()->toolTip().contains(translate("Output.FileSaved").arg(path)));
+		emit output->stateChanged(VerticalOutput::StreamIdle);
+		QCOMPARE(dock->messageText(), failed);
+		emit output->stateChanged(VerticalOutput::StreamConnecting);
+		QVERIFY(dock->messageText().isEmpty());
+		emit output->stateChanged(VerticalOutput::StreamIdle);
+
+		emit output->stopped(2, "Could not connect");
 
 		// An error replaces an error.
 		emit output->replayStopped(5, "disk full");

@@ -4,13 +4,18 @@
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.
 #include <QtTest>
 
+#include <functional>
+#include <vector>
+
 #include "ScenesDockFixture.hpp"
 
-#include <docks/IconButton.hpp>
+#include <widgets/IconButton.hpp>
 
 #include <TestMain.hpp>
 
 #include <QSignalSpy>
+
+using namespace stilwane;
 
 using namespace canvastest;
 using namespace docktest;
@@ -260,6 +265,48 @@ private slots:
 		x.answers.textAnswers = {QString("First")};
 		x.dock->onContextMenu(QPoint(5, 5));
 		QCOMPARE(x.orderNames(), QStringList({"First", "B", "C"}));
+	}
+
+	void contextMenuActsOnTheSceneItOpenedOn()
+	{
+		// Opened on B's row; while it is up a remote request makes C the program scene, which moves the
+		// current row to C. The entries still act on B.
+		struct Case {
+			const char *entry;
+			std::function<void()> answer;
+			std::function<bool()> actedOnB;
+		};
+		const std::vector<Case> cases = {
+			{"Rename Scene", [this] { x.answers.textAnswers = {QString("Bee")}; },
+			 [this] { return x.orderNames() == QStringList({"A", "Bee", "C"}); }},
+			{"Remove Scene", [this] { x.answers.confirmAnswer = true; },
+			 [this] {
+				 return x.answers.confirmations.last().endsWith("'Bee'?") &&
+					x.orderNames() == QStringList({"A", "C"});
+			 }},
+		};
+		for (const Case &c : cases) {
+			QVERIFY(canvastest::waitForTransitionEnd(m));
+			m->setCurrentScene(x.a, -1, "manual");
+			QVERIFY(canvastest::waitForTransitionEnd(m));
+			const QPoint onB = x.list()->visualItemRect(x.list()->item(1)).center();
+			const int rowOfC = x.list()->count() - 1;
+			int rowWhileOpen = -1;
+			setMenuHandler([&](QMenu *menu) -> QAction * {
+				m->setCurrentScene(x.c, -1, "remote");
+				rowWhileOpen = x.list()->currentRow();
+				for (QAction *action : menu->actions())
+					if (action->text() == c.entry)
+						return action;
+				return nullptr;
+			});
+			c.answer();
+			x.dock->onContextMenu(onB);
+			x.answers.install();
+			QCOMPARE(rowWhileOpen, rowOfC);
+			QVERIFY2(c.actedOnB(), c.entry);
+			QVERIFY(QString::fromUtf8(obs_source_get_name(x.c)) == "C");
+		}
 	}
 
 	void emptyListOffersOnlyAdding()

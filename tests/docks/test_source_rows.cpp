@@ -6,8 +6,8 @@
 
 #include "SourcesDockFixture.hpp"
 
-#include <docks/SourceName.hpp>
-#include <docks/SourceToggle.hpp>
+#include <widgets/SourceName.hpp>
+#include <widgets/SourceToggle.hpp>
 
 #include <QApplication>
 #include <QLabel>
@@ -16,6 +16,8 @@
 #include <QSignalSpy>
 
 #include <functional>
+
+using namespace stilwane;
 
 using namespace docktest;
 

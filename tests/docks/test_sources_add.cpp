@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+using namespace stilwane;
+
 using namespace docktest;
 
 namespace {

@@ -6,13 +6,18 @@
 
 #include "SourcesDockFixture.hpp"
 
-#include <docks/IconButton.hpp>
-#include <docks/SourceName.hpp>
-#include <docks/SourceToggle.hpp>
+#include <canvas/CollectionSaver.hpp>
+#include <widgets/IconButton.hpp>
+#include <widgets/SourceName.hpp>
+#include <widgets/SourceToggle.hpp>
 
 #include <QSignalSpy>
 
+#include <cstring>
+#include <functional>
 #include <thread>
+
+using namespace stilwane;
 
 using namespace docktest;
 
@@ -233,6 +238,124 @@ private slots:
 		QCOMPARE(m->selectedItemId(), id);
 	}
 
+	// The item as the last collection save stored it, from the saved "sources" of the scene.
+	static OBSDataAutoRelease savedItem(TestFrontend &fe, obs_source_t *scene, const char *name)
+	{
+		OBSDataAutoRelease collection = fe.currentCollectionData();
+		OBSDataArrayAutoRelease sources = collection ? obs_data_get_array(collection, "sources") : nullptr;
+		for (size_t i = 0; sources && i < obs_data_array_count(sources); i++) {
+			OBSDataAutoRelease source = obs_data_array_item(sources, i);
+			if (strcmp(obs_data_get_string(source, "uuid"), obs_source_get_uuid(scene)) != 0)
+				continue;
+			OBSDataAutoRelease settings = obs_data_get_obj(source, "settings");
+			OBSDataArrayAutoRelease items = obs_data_get_array(settings, "items");
+			for (size_t j = 0; j < obs_data_array_count(items); j++) {
+				OBSDataAutoRelease item = obs_data_array_item(items, j);
+				if (strcmp(obs_data_get_string(item, "name"), name) == 0)
+					return item;
+			}
+		}
+		return nullptr;
+	}
+
+	void editsReachTheCollection()
+	{
+		QVERIFY(fx.init());
+		obs_sceneitem_t *a = fx.addColor("a", 2160, 100);
+		fx.addColor("b");
+		QVERIFY(fx.rowsFollowScene());
+		ObsTestEnv::pump(2 * CollectionSaver::kDelayMs);
+		const int saves = fx.fe.saveCount();
+
+		// A burst: hide, lock and fit, all within the save delay, make one save holding all three.
+		SourceRow *row = fx.dock->rowWidget(fx.rowOf(obs_sceneitem_get_id(a)));
+		QTest::mouseClick(row->visibilityToggle(), Qt::LeftButton);
+		QTest::mouseClick(row->lockToggle(), Qt::LeftButton);
+		m->selectItem(obs_sceneitem_get_id(a));
+		fx.dock->fitWidth();
+		QCOMPARE(fx.fe.saveCount(), saves);
+		QVERIFY(ObsTestEnv::waitUntil([&] { return fx.fe.saveCount() > saves; }, 1000));
+		ObsTestEnv::pump(2 * CollectionSaver::kDelayMs);
+		QCOMPARE(fx.fe.saveCount(), saves + 1);
+		OBSDataAutoRelease saved = savedItem(fx.fe, fx.v, "a");
+		QVERIFY(saved);
+		QVERIFY(!obs_data_get_bool(saved, "visible"));
+		QVERIFY(obs_data_get_bool(saved, "locked"));
+		OBSDataAutoRelease scale = obs_data_get_obj(saved, "scale");
+		QVERIFY(nearScale(float(obs_data_get_double(scale, "x")), 0.5f));
+
+		// Each kind of edit asks for its own save: order buttons, drop, fits, removal, rename.
+		struct Edit {
+			const char *what;
+			std::function<void()> run;
+		};
+		const std::vector<Edit> edits = {
+			{"move down", [&] { fx.dock->moveDown(); }},
+			{"move up", [&] { fx.dock->moveUp(); }},
+			{"fit height", [&] { fx.dock->fitHeight(); }},
+			{"center", [&] { fx.dock->centerItem(); }},
+			{"rename",
+			 [&] {
+				 fx.answers.textAnswers = {QString("renamed a")};
+				 fx.dock->renameItem();
+			 }},
+			{"remove",
+			 [&] {
+				 fx.answers.confirmAnswer = true;
+				 fx.dock->removeItem();
+			 }},
+		};
+		for (const Edit &edit : edits) {
+			m->selectItem(obs_sceneitem_get_id(a));
+			const int before = fx.fe.saveCount();
+			edit.run();
+			QVERIFY2(ObsTestEnv::waitUntil([&] { return fx.fe.saveCount() > before; }, 1000), edit.what);
+		}
+		QVERIFY(!savedItem(fx.fe, fx.v, "renamed a"));
+		QVERIFY(savedItem(fx.fe, fx.v, "b"));
+	}
+
+	void renamesReachTheRows()
+	{
+		QVERIFY(fx.init());
+		obs_sceneitem_t *a = fx.addColor("a");
+		obs_sceneitem_t *b = fx.addColor("b");
+		QVERIFY(fx.rowsFollowScene());
+		const int rowA = fx.rowOf(obs_sceneitem_get_id(a));
+		SourceRow *row = fx.dock->rowWidget(rowA);
+		QSignalSpy resets(fx.list()->model(), &QAbstractItemModel::modelReset);
+
+		// Renamed elsewhere (OBS's own docks, obs-websocket): the same row shows the new name.
+		obs_source_set_name(obs_sceneitem_get_source(a), "Camera %2 left");
+		QVERIFY(ObsTestEnv::waitUntil([row] { return row->nameLabel()->text() == "Camera %2 left"; }));
+		QCOMPARE(row->nameLabel()->toolTip(), QString("Camera %2 left"));
+		QCOMPARE(fx.list()->item(rowA)->toolTip(), QString("Camera %2 left"));
+		QCOMPARE(fx.list()->item(rowA)->data(Qt::AccessibleTextRole).toString(), QString("Camera %2 left"));
+		QCOMPARE(fx.dock->rowWidget(rowA), row);
+		QCOMPARE(resets.count(), 0);
+
+		// Renamed from the menu, with OBS's rules: a taken name (a source, or a vertical scene) is
+		// refused and asked again, blanks are trimmed, the own name and an empty one change nothing.
+		m->addScene("Vertical Two");
+		m->selectItem(obs_sceneitem_get_id(a));
+		fx.answers.menuChoice = translate("Sources.Rename");
+		fx.answers.textAnswers = {QString("b"), QString("Vertical Two"), QString("  Camera  ")};
+		fx.dock->onContextMenu(QPoint(5, 5));
+		QCOMPARE(fx.answers.textQuestions.size(), 3);
+		QCOMPARE(fx.answers.textQuestions[0].initial, QString("Camera %2 left"));
+		QCOMPARE(fx.answers.textQuestions[1].initial, QString("b"));
+		QCOMPARE(fx.answers.messages.size(), 2);
+		QCOMPARE(QString::fromUtf8(obs_source_get_name(obs_sceneitem_get_source(a))), QString("Camera"));
+		QVERIFY(ObsTestEnv::waitUntil([row] { return row->nameLabel()->text() == "Camera"; }));
+		QCOMPARE(QString::fromUtf8(obs_source_get_name(obs_sceneitem_get_source(b))), QString("b"));
+
+		fx.answers.textAnswers = {QString("Camera"), QString("   ")};
+		fx.dock->renameItem();
+		fx.dock->renameItem();
+		QCOMPARE(fx.answers.messages.size(), 2);
+		QCOMPARE(QString::fromUtf8(obs_source_get_name(obs_sceneitem_get_source(a))), QString("Camera"));
+	}
+
 	void buttonsActOnTheCurrentRow()
 	{
 		QVERIFY(fx.init());
@@ -263,6 +386,12 @@ private slots:
 		QVERIFY(fx.rowsFollowScene());
 		QCOMPARE(fx.sceneIdsTopFirst(), QList<int64_t>({idC, idA, idB}));
 
+		// Removing asks first, naming the source; "No" keeps it.
+		button("stilwane_sources_remove")->click();
+		QCOMPARE(fx.answers.confirmations.size(), 1);
+		QVERIFY(fx.answers.confirmations[0].contains("'a'"));
+		QCOMPARE(fx.sceneIdsTopFirst(), QList<int64_t>({idC, idA, idB}));
+		fx.answers.confirmAnswer = true;
 		button("stilwane_sources_remove")->click();
 		QVERIFY(fx.rowsFollowScene());
 		QCOMPARE(fx.sceneIdsTopFirst(), QList<int64_t>({idC, idB}));
@@ -299,7 +428,8 @@ private slots:
 				      translate("Sources.AddExisting"), "-", translate("Sources.FitWidth"),
 				      translate("Sources.FitHeight"), translate("Sources.Center"),
 				      translate("Sources.Transform"), "-", translate("Sources.Properties"),
-				      translate("Sources.Filters"), "-", translate("Sources.Remove")}));
+				      translate("Sources.Filters"), "-", translate("Sources.Rename"),
+				      translate("Sources.Remove")}));
 		Placement p = placementOf(wide);
 		QVERIFY(nearScale(p.scaleX, 0.5625f));
 		QVERIFY(nearPos(p.y, 656.25f));
@@ -331,7 +461,9 @@ private slots:
 		QVERIFY(transform && !transform->isEnabled());
 
 		fx.answers.menuChoice = translate("Sources.Remove");
+		fx.answers.confirmAnswer = true;
 		fx.dock->onContextMenu(QPoint(5, 5));
+		QCOMPARE(fx.answers.confirmations.size(), 1);
 		QVERIFY(fx.sceneIdsTopFirst().isEmpty());
 		QVERIFY(fx.rowsFollowScene());
 	}

@@ -1,8 +1,9 @@
 """Runs the real OBS Studio headless with (or without) the built Stilwane module, for end-to-end tests
 and for scripts/run-obs.
 
-One Session owns a throwaway HOME, an X server and a loopback-only network namespace; OBS can be
-started in it several times (same HOME), driven through obs-websocket and stopped with SIGINT.
+One Session owns a throwaway HOME, an X server (or a Wayland compositor) and a loopback-only network
+namespace; OBS can be started in it several times (same HOME), driven through obs-websocket and
+stopped with SIGINT.
 
 Every process started here runs in its own process group and is killed on every exit path: the
 context managers, atexit, SIGTERM/SIGINT/SIGHUP handlers (ctest sends SIGTERM on a timeout when
@@ -93,7 +94,11 @@ def kill_everything():
 
 
 def _on_signal(signum, frame):
-    _say("received signal %d; killing OBS, Xvfb and helpers" % signum)
+    # A second signal (a group-wide SIGTERM, a timeout beside a Ctrl-C) must not end the cleanup
+    # halfway: this handler would run again inside itself, find nothing left and exit at once.
+    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(sig, signal.SIG_IGN)
+    _say("received signal %d; killing OBS, the display server and helpers" % signum)
     # A test stuck in OBS is what a timeout usually means: its log tail is the best clue.
     with _live_lock:
         runs = [o for o in _live if isinstance(o, ObsRun)]
@@ -152,6 +157,31 @@ def _kill_group(proc, sig=signal.SIGKILL):
         pass
 
 
+def _thread_backtraces(proc, limit=400):
+    """Every thread's stack of a hung process (its group's obs), so that a hang names its locks."""
+    try:
+        pids = subprocess.run(["pgrep", "-g", str(proc.pid), "-x", "obs"], capture_output=True, text=True,
+                              timeout=10).stdout.split()
+        pid = pids[0] if pids else str(proc.pid)
+        out = subprocess.run(["gdb", "-p", pid, "-batch", "-nx", "-ex", "set pagination off",
+                              "-ex", "thread apply all bt 25"], capture_output=True, text=True, timeout=90)
+    except (OSError, subprocess.SubprocessError) as exc:
+        return "no backtraces: %s" % exc
+    lines = [ln for ln in out.stdout.splitlines() if ln.startswith(("Thread ", "#"))]
+    return "----- threads of the hung OBS -----\n" + "\n".join(lines[:limit])
+
+
+def _terminate_group(proc):
+    """SIGTERM to a server's process group, SIGKILL when it has not gone within 5 s."""
+    if proc and proc.poll() is None:
+        _kill_group(proc, signal.SIGTERM)
+        try:
+            proc.wait(5)
+        except subprocess.TimeoutExpired:
+            _kill_group(proc)
+            proc.wait(5)
+
+
 # ---------------------------------------------------------------------------------------------
 # X server
 
@@ -201,13 +231,106 @@ class Xvfb:
 
     def kill(self):
         _unregister(self)
-        if self.proc and self.proc.poll() is None:
-            _kill_group(self.proc, signal.SIGTERM)
+        _terminate_group(self.proc)
+
+
+# ---------------------------------------------------------------------------------------------
+# Wayland compositor
+
+
+class Weston:
+    """A headless weston (GL renderer, Mesa's llvmpipe here) with a runtime directory of its own.
+
+    Wayland clients find the compositor through XDG_RUNTIME_DIR and WAYLAND_DISPLAY (`env()`); the
+    directory is private (mode 0700, as Wayland wants it) and removed with the compositor. weston
+    runs with its debug protocol on, the only way weston-screenshooter may capture the output from a
+    client weston did not start itself, and without its idle timeout, which would blank the output.
+    """
+
+    _count = itertools.count(1)
+
+    def __init__(self, width=1920, height=1080, timeout=20):
+        self.proc = None
+        self._log = None
+        self.runtime_dir = tempfile.mkdtemp(prefix="stilwane-wayland-")  # mode 0700
+        self.socket = "stilwane-%d-%d" % (os.getpid(), next(self._count))
+        self.log_path = os.path.join(self.runtime_dir, "weston.log")
+        self.output_path = os.path.join(self.runtime_dir, "weston-output.txt")  # its stdout and stderr
+        _register(self)
+        try:
+            self._log = open(self.output_path, "wb")
+            self.proc = _spawn(
+                ["weston", "--backend=headless", "--renderer=gl", "--width=%d" % width, "--height=%d" % height,
+                 "--socket=" + self.socket, "--idle-time=0", "--debug", "--log=" + self.log_path],
+                death_signal=signal.SIGTERM,
+                env=dict(os.environ, XDG_RUNTIME_DIR=self.runtime_dir),
+                stdin=subprocess.DEVNULL,
+                stdout=self._log,
+                stderr=subprocess.STDOUT,
+            )
+            self._wait_socket(timeout)
+        except BaseException:
+            self.kill()
+            raise
+
+    def _wait_socket(self, timeout):
+        path = os.path.join(self.runtime_dir, self.socket)
+        deadline = time.monotonic() + timeout
+        while not os.path.exists(path):
+            if self.proc.poll() is not None:
+                raise HarnessError("weston exited (%s) before opening its socket\n%s"
+                                   % (_describe_status(self.proc.returncode), self.describe()))
+            if time.monotonic() > deadline:
+                raise HarnessError("weston opened no socket within %d s\n%s" % (timeout, self.describe()))
+            time.sleep(0.05)
+
+    def env(self):
+        """What a client needs to reach this compositor."""
+        return {"XDG_RUNTIME_DIR": self.runtime_dir, "WAYLAND_DISPLAY": self.socket}
+
+    def describe(self, n=20):
+        lines = []
+        for path in (self.log_path, self.output_path):
             try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                _kill_group(self.proc)
-                self.proc.wait(5)
+                with open(path, "rb") as f:
+                    lines += f.read().decode("utf-8", errors="replace").splitlines()
+            except OSError:
+                pass
+        return "----- weston (%s), last %d lines -----\n%s\n-----\n" % (
+            _describe_status(self.proc.poll()) if self.proc else "not started", n, "\n".join(lines[-n:]))
+
+    def grab(self, png=None):
+        """The compositor's output as an RgbImage, taken with weston-screenshooter; also saved as a
+        PNG when a path is given."""
+        if self.proc is None or self.proc.poll() is not None:
+            raise HarnessError("no screenshot: weston is not running\n%s" % self.describe())
+        shots = tempfile.mkdtemp(prefix="shot-", dir=self.runtime_dir)
+        try:
+            # It writes wayland-screenshot-<time>.png into its working directory; it exits with 0
+            # also when weston refuses the capture, so its message and the file are what count.
+            r = subprocess.run(["weston-screenshooter"], cwd=shots, env=dict(os.environ, **self.env()),
+                               stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+            files = glob.glob(os.path.join(shots, "*.png"))
+            err = r.stderr.decode(errors="replace")
+            if r.returncode != 0 or len(files) != 1 or re.search(r"error|unauthori[sz]ed", err, re.I):
+                raise HarnessError("weston-screenshooter failed (exit code %d, files %s): %s"
+                                   % (r.returncode, [os.path.basename(f) for f in files], err.strip()))
+            image = RgbImage.load(files[0])
+            if png:
+                shutil.copyfile(files[0], png)
+            return image
+        finally:
+            shutil.rmtree(shots, ignore_errors=True)
+
+    def kill(self):
+        _unregister(self)
+        _terminate_group(self.proc)
+        # Its clients (the desktop shell, the input method) share its process group.
+        if self.proc:
+            _kill_group(self.proc)
+        if self._log and not self._log.closed:
+            self._log.close()
+        shutil.rmtree(self.runtime_dir, ignore_errors=True)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -558,6 +681,35 @@ class WsClient:
             )
         return d.get("responseData", {})
 
+    BATCH_SERIAL_REALTIME = 0
+    BATCH_SERIAL_FRAME = 1
+    BATCH_PARALLEL = 2
+
+    def request_batch(self, requests, execution_type=BATCH_SERIAL_REALTIME, halt_on_failure=False, timeout=None):
+        """Sends a RequestBatch (op 8) and returns its RequestBatchResponse (op 9) as a whole.
+
+        requests: [(requestType, requestData or None)]; each result's requestId is "<batch id>.<index>".
+        obs-websocket runs a SerialFrame batch on OBS's graphics thread, one request per frame. No
+        retry on "not ready" (207): the results say it.
+        """
+        bid = "b%d" % next(self._ids)
+        entries = []
+        for i, (rtype, data) in enumerate(requests):
+            entry = {"requestType": rtype, "requestId": "%s.%d" % (bid, i)}
+            if data is not None:
+                entry["requestData"] = data
+            entries.append(entry)
+        self._send(8, {"requestId": bid, "haltOnFailure": halt_on_failure, "executionType": execution_type,
+                       "requests": entries})
+        deadline = time.monotonic() + (timeout or self.timeout)
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise HarnessError("no answer to the request batch %s within the timeout" % [r[0] for r in requests])
+            msg = self._pump(left)
+            if msg and msg.get("op") == 9 and msg["d"].get("requestId") == bid:
+                return msg["d"]
+
     def wait_event(self, etype, predicate=None, timeout=None, after=0):
         """Waits for an event of the type (received at index >= after) and returns its eventData."""
         deadline = time.monotonic() + (timeout or self.timeout)
@@ -634,7 +786,13 @@ class ObsRun:
         self._final_stdout = None
         env = dict(os.environ)
         env.pop("STILWANE_SELFTEST", None)  # on only where a caller asks for it
-        env.update({"DISPLAY": session.display, "QT_QPA_PLATFORM": "xcb", "LANG": env.get("LANG", "C.UTF-8")})
+        if session.weston:
+            # Qt then takes the Wayland platform, and OBS hands libobs the Wayland display.
+            env.pop("DISPLAY", None)
+            env.update({"QT_QPA_PLATFORM": "wayland", "LANG": env.get("LANG", "C.UTF-8")})
+            env.update(session.weston.env())
+        else:
+            env.update({"DISPLAY": session.display, "QT_QPA_PLATFORM": "xcb", "LANG": env.get("LANG", "C.UTF-8")})
         env.update(home.env())
         env.update(extra_env or {})
         cmd = session.net.prefix() + ["obs", "--multi", "--disable-missing-files-check", "--verbose"]
@@ -764,12 +922,38 @@ class ObsRun:
             # would close the connection after any quiet spell longer than the connect timeout.
             sock.settimeout(None)
             try:
-                return WsClient(sock, self.session.home.ws_port)
+                client = WsClient(sock, self.session.home.ws_port)
             except Exception as exc:
                 last = exc
                 sock.close()
                 time.sleep(0.2)
+                continue
+            self._settle(client, deadline)
+            return client
         raise HarnessError("could not connect to obs-websocket: %s\n%s" % (last, self.describe()))
+
+    NO_VENDOR = 600
+
+    def _settle(self, client, deadline):
+        """Waits until OBS has finished starting.
+
+        obs-websocket serves requests from the moment OBS has a scene collection, while OBS's
+        user-interface thread is still setting up its window. A scene created then makes OBS wait for
+        that thread inside libobs's "source_create" signal, while that thread waits to connect to the
+        same signal: OBS hangs, with or without the module. The module's requests run on the
+        user-interface thread's event loop, which only turns once OBS's start is over, so one answer
+        from it is the all-clear.
+        """
+        while time.monotonic() < deadline:
+            d = client.request_raw("CallVendorRequest", {"vendorName": "stilwane", "requestType": "GetCanvas"},
+                                   timeout=max(1.0, deadline - time.monotonic()))
+            status = d.get("requestStatus", {})
+            answer = d.get("responseData", {}).get("responseData", {})
+            if status.get("result") and answer.get("success", True) is not False:
+                return
+            if status.get("code") == self.NO_VENDOR:  # OBS without the module
+                return
+            time.sleep(0.2)
 
     # -- end -------------------------------------------------------------------------------------
 
@@ -784,6 +968,7 @@ class ObsRun:
                 self.proc.wait(timeout)
             except subprocess.TimeoutExpired:
                 _say("OBS did not end within %s s of SIGINT; killing it" % timeout)
+                _say(_thread_backtraces(self.proc))
                 killed = True
                 _kill_group(self.proc)
                 self.proc.wait(10)
@@ -842,7 +1027,7 @@ describe_status = _describe_status
 
 
 class Session:
-    """A throwaway HOME, an X server and a network namespace; OBS can run in it several times.
+    """A throwaway HOME, a display server and a network namespace; OBS can run in it several times.
 
     with Session() as s:
         obs = s.start_obs()
@@ -850,13 +1035,21 @@ class Session:
         with obs.connect() as ws:
             ws.request("GetVersion")
         result = obs.stop()
+
+    The display server is an Xvfb (display_server="x11", or the X display `display` names) or a
+    headless weston (display_server="wayland"; `display` is then None and OBS runs on Qt's Wayland
+    platform). The X window tree and resizing exist on X11 only; `grab` works on both.
     """
 
     def __init__(self, module=True, display=None, keep=None, isolate_network=True,
-                 screen="1920x1080x24"):
+                 screen="1920x1080x24", display_server="x11"):
+        if display_server not in ("x11", "wayland"):
+            raise ValueError("display_server must be 'x11' or 'wayland', not %r" % (display_server,))
         if keep is None:
             keep = bool(os.environ.get("STILWANE_KEEP"))
         self.xvfb = None
+        self.weston = None
+        self.display = None
         self.net = None
         self.home = None
         self.runs_started = 0
@@ -873,7 +1066,10 @@ class Session:
             self.home = ObsHome(self.net.free_port(), keep=keep)
             if module:
                 self.home.install_module()
-            if display:
+            if display_server == "wayland":
+                width, height = (int(v) for v in screen.split("x")[:2])
+                self.weston = Weston(width, height)
+            elif display:
                 self.display = display
             else:
                 self.xvfb = Xvfb(screen)
@@ -890,7 +1086,15 @@ class Session:
         return self.current
 
     def screenshot(self, path, window=None):
-        """Saves a PNG of the whole X screen, or of one window (an X id such as "0x200003")."""
+        """Saves a PNG of the whole X screen, or of one window (an X id such as "0x200003").
+
+        Under weston: of the whole output (a Wayland client cannot name other clients' windows).
+        """
+        if self.weston:
+            if window:
+                raise HarnessError("no screenshots of single windows under Wayland")
+            self.weston.grab(png=path)
+            return path
         target = ["-id", window] if window else ["-root"]
         xwd = subprocess.Popen(["xwd"] + target + ["-silent", "-display", self.display], stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE)
@@ -913,6 +1117,8 @@ class Session:
 
     def windows(self):
         """`xwininfo -root -tree` of the display, for diagnostics."""
+        if self.display is None:
+            raise HarnessError("no X window tree: OBS runs on Wayland")
         r = subprocess.run(["xwininfo", "-root", "-tree", "-display", self.display], capture_output=True,
                            timeout=30)
         return r.stdout.decode(errors="replace")
@@ -932,6 +1138,8 @@ class Session:
 
     def grab(self, png=None):
         """The whole screen as an RgbImage; also saved as a PNG when a path is given."""
+        if self.weston:
+            return self.weston.grab(png)
         xwd = subprocess.run(["xwd", "-root", "-silent", "-display", self.display], capture_output=True, timeout=60)
         if xwd.returncode != 0 or len(xwd.stdout) < 28:
             raise HarnessError("xwd failed: %s" % xwd.stderr.decode(errors="replace").strip())
@@ -966,7 +1174,7 @@ class Session:
     def close(self):
         if self.current:
             self.current.kill()
-        for obj in (self.xvfb, self.net, self.home):
+        for obj in (self.xvfb, self.weston, self.net, self.home):
             if obj is not None:
                 obj.kill()
 
@@ -1304,6 +1512,25 @@ class RtmpReceiver(_Helper):
             return os.path.getsize(self.path)
         except FileNotFoundError:
             return 0
+
+
+class RtmpRefuser(_Helper):
+    """A local RTMP server that refuses every publisher (rtmp_refuser.py): it completes the handshake,
+    reads the first command and hangs up, which libobs's rtmp_output reports as stop code -3 (the
+    channel or stream key refused). Publish to `server_url` with any key."""
+
+    SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rtmp_refuser.py")
+
+    def __init__(self, net, directory, name="refuser", app="live", port=None):
+        self.port = port or net.free_port()
+        self.server_url = "rtmp://127.0.0.1:%d/%s" % (self.port, app)
+        _Helper.__init__(self, net, [sys.executable or "python3", "-B", self.SCRIPT, str(self.port)],
+                         os.path.join(directory, name + ".log"), "RTMP refuser %s on port %d" % (name, self.port))
+        self._wait_ready()
+
+    def refusals(self):
+        """How many publishers it has refused after their handshake."""
+        return len(re.findall(r"^connection \d+: handshake done", self.output(), re.M))
 
 
 class LocalCertificates:

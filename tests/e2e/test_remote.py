@@ -375,6 +375,28 @@ class RemoteControl(ObsTestCase):
         # Nothing of it changed the scenes.
         self.assertEqual(self.names("list_after_malformed"), ["Fit", "Alpha", "Gen"])
 
+    def test_10a_refusal_codes(self):
+        """The code beside each refusal reaches the client through obs-websocket: its own RequestStatus
+        numbers."""
+        self.need("drive")
+        codes = {
+            "no scene": 300, "no request data": 300, "null scene name": 300,
+            "scene name not a string": 401, "offset not an integer": 401, "fractional offset": 401,
+            "name is an array": 401, "link not a boolean": 401, "fractional duration": 401,
+            "duration as text": 401,
+            "unknown template": 400,
+            "unknown scene uuid": 600, "main scene is no vertical scene": 600, "unknown main scene": 600,
+            "unknown extra source": 600, "unknown transition": 600,
+            "existing scene name": 601,
+        }
+        self.assertEqual(sorted(codes), sorted(self.rec["malformed"]))
+        for what, code in sorted(codes.items()):
+            with self.subTest(what):
+                self.assertEqual(self.rec["malformed"][what].get("code"), code, self.rec["malformed"][what])
+        self.assertEqual(self.rec["save_idle"].get("code"), 501, self.rec["save_idle"])
+        self.assertEqual(self.rec["stream_no_key"].get("code"), 702, self.rec["stream_no_key"])
+        self.assertNotIn("code", self.ok("outputs_idle"))
+
     def test_10b_outputs(self):
         idle = self.ok("outputs_idle")
         self.assertEqual({k: v["stateName"] for k, v in idle.items() if k != "success"},

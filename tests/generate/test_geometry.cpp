@@ -5,7 +5,7 @@
 #include <canvas/CanvasManager.hpp>
 #include <generate/ItemPlacement.hpp>
 #include <generate/LayoutTemplates.hpp>
-#include <plugin/ConfigRecord.hpp>
+#include <common/ConfigRecord.hpp>
 
 #include <ObsTestEnv.hpp>
 #include <TestFrontend.hpp>
@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 
 #include <obs.hpp>
+
+using namespace stilwane;
 
 namespace {
 

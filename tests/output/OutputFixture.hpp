@@ -5,8 +5,8 @@
 
 #include <canvas/CanvasManager.hpp>
 #include <output/VerticalOutput.hpp>
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
 
 #include <ObsTestEnv.hpp>
 #include <PluginFixture.hpp>
@@ -23,6 +23,8 @@
 
 #include <obs.hpp>
 #include <util/text-lookup.h>
+
+using namespace stilwane;
 
 namespace outputtest {
 

@@ -9,6 +9,8 @@
 
 #include <obs.h>
 
+using namespace stilwane;
+
 namespace {
 
 const QStringList kPreference = {"obs_nvenc_h264_tex", "jim_nvenc",        "ffmpeg_nvenc", "obs_qsv11_v2",

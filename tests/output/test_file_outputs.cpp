@@ -5,11 +5,18 @@
 
 #include "OutputFixture.hpp"
 
+#include <QThread>
+
+#include <atomic>
+#include <thread>
+
 #include <TestMain.hpp>
 
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+
+using namespace stilwane;
 
 using namespace outputtest;
 
@@ -174,6 +181,122 @@ private slots:
 			QCOMPARE(out->recordingState(), VerticalOutput::FileActive);
 			out->stopRecording(true);
 		}
+	}
+
+	// libobs stops an output on its own (a full disk, a failing muxer) before our forced stop of a
+	// collection switch or exit comes: that stop and the release must return, not wait forever.
+	void forcedStopAfterLibobsStoppedReturns()
+	{
+		struct Kind {
+			const char *what;
+			bool (VerticalOutput::*start)(QString *);
+			obs_output_t *(VerticalOutput::*handle)() const;
+			void (VerticalOutput::*stop)(bool);
+			VerticalOutput::FileState (VerticalOutput::*state)() const;
+		};
+		const Kind kinds[] = {
+			{"recording", &VerticalOutput::startRecording, &VerticalOutput::recordingOutput,
+			 &VerticalOutput::stopRecording, &VerticalOutput::recordingState},
+			{"replay", &VerticalOutput::startReplayBuffer, &VerticalOutput::replayOutput,
+			 &VerticalOutput::stopReplayBuffer, &VerticalOutput::replayState},
+		};
+		config().recordingFormat = "mkv";
+		for (const Kind &kind : kinds) {
+			QString error;
+			QVERIFY2((out->*kind.start)(&error), qPrintable(error));
+			QVERIFY(waitActive(kind.state));
+			ObsTestEnv::pump(500);
+			obs_output_t *output = (out->*kind.handle)();
+			// libobs's own stop, without a turn of the event loop: the plug-in has not heard of it yet.
+			obs_output_stop(output);
+			for (int i = 0; i < 1000 && obs_output_active(output); i++)
+				QThread::msleep(10);
+			QVERIFY(!obs_output_active(output));
+
+			std::atomic<bool> returned{false};
+			std::thread watchdog([&returned, &kind] {
+				for (int i = 0; i < 1000 && !returned.load(); i++)
+					QThread::msleep(10);
+				if (!returned.load())
+					qFatal("the forced stop of the %s hangs", kind.what);
+			});
+			(out->*kind.stop)(true);
+			returned = true;
+			watchdog.join();
+			QCOMPARE((out->*kind.state)(), VerticalOutput::FileIdle);
+			ObsTestEnv::pump(200);
+			QVERIFY(noOutputObjects(out));
+		}
+	}
+
+	// A save asked for right before the buffer stops (a collection switch, OBS's exit): either the
+	// replay is written and announced, or its loss is reported; never silence.
+	void replaySaveBeforeAStopIsNeverSilent()
+	{
+		config().recordingFormat = "mkv";
+		for (int attempt = 0; attempt < 3; attempt++) {
+			QSignalSpy saved(out, &VerticalOutput::replaySaved);
+			QSignalSpy failed(out, &VerticalOutput::replaySaveFailed);
+			QString error;
+			QVERIFY2(out->startReplayBuffer(&error), qPrintable(error));
+			QVERIFY(waitActive(&VerticalOutput::replayState));
+			ObsTestEnv::pump(1000);
+			QVERIFY2(out->saveReplay(&error), qPrintable(error));
+			out->stopReplayBuffer(true);
+			QVERIFY(ObsTestEnv::waitUntil([&] { return saved.count() + failed.count() > 0; }, 10000));
+			ObsTestEnv::pump(300);
+			QCOMPARE(saved.count() + failed.count(), 1);
+			if (failed.count()) {
+				QCOMPARE(failed.first().at(0).toString(), translate("Output.Replay.SaveStopped"));
+				QVERIFY(ObsTestEnv::logContains("[stilwane] vertical replay save failed: "));
+			} else {
+				QVERIFY(QFileInfo(saved.first().at(0).toString()).size() > 0);
+			}
+			QVERIFY(noOutputObjects(out));
+		}
+	}
+
+	// A hardware encoder that is there but does not open (no device, a driver too old): each start
+	// falls back to x264, says so, and the next start tries the configured encoder again.
+	void brokenVideoEncoderFallsBackForThatStart()
+	{
+		static bool registered = false;
+		if (!registered) {
+			obs_encoder_info info = {};
+			info.id = "stilwane_test_broken_h264";
+			info.type = OBS_ENCODER_VIDEO;
+			info.codec = "h264";
+			info.get_name = [](void *) {
+				return "Broken H.264";
+			};
+			info.create = [](obs_data_t *, obs_encoder_t *) -> void * {
+				return nullptr;
+			};
+			info.destroy = [](void *) {
+			};
+			info.encode = [](void *, encoder_frame *, encoder_packet *, bool *) {
+				return false;
+			};
+			obs_register_encoder(&info);
+			registered = true;
+		}
+		config().encoder = "stilwane_test_broken_h264";
+		config().recordingFormat = "mkv";
+		QSignalSpy fallback(out, &VerticalOutput::encoderFallback);
+		for (int start = 1; start <= 2; start++) {
+			QString error;
+			QVERIFY2(out->startRecording(&error), qPrintable(error));
+			QCOMPARE(fallback.count(), start);
+			QCOMPARE(fallback.last().at(0).toString(), QString("stilwane_test_broken_h264"));
+			QCOMPARE(QString::fromUtf8(obs_encoder_get_id(out->videoEncoder())), QString("obs_x264"));
+			QVERIFY(waitActive(&VerticalOutput::recordingState));
+			out->stopRecording(true);
+			QVERIFY(noOutputObjects(out));
+		}
+		QCOMPARE(ObsTestEnv::logLines()
+				 .filter("vertical video encoder 'stilwane_test_broken_h264' could not start")
+				 .size(),
+			 1);
 	}
 
 	void replayBuffer()

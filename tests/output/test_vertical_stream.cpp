@@ -7,9 +7,15 @@
 
 #include <TestMain.hpp>
 
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSet>
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+using namespace stilwane;
 
 using namespace outputtest;
 
@@ -17,8 +23,8 @@ namespace {
 
 constexpr const char *kKey = "zq7-secret-key-4711";
 
-// Points the stream at a loopback port on which nothing listens: the connection fails at once.
-void useClosedPort()
+// A loopback TCP socket on a free port, listening or not; the stream is pointed at its port.
+int loopbackSocket(bool listening)
 {
 	const int fd = socket(AF_INET, SOCK_STREAM, 0);
 	sockaddr_in addr = {};
@@ -26,10 +32,25 @@ void useClosedPort()
 	addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
 	socklen_t len = sizeof(addr);
 	bind(fd, reinterpret_cast<sockaddr *>(&addr), len);
+	if (listening)
+		listen(fd, 4);
 	getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-	close(fd);
 	config().server = QStringLiteral("rtmp://127.0.0.1:%1/live2").arg(ntohs(addr.sin_port)).toStdString();
 	config().key = kKey;
+	return fd;
+}
+
+// Points the stream at a loopback port on which nothing listens: the connection fails at once.
+void useClosedPort()
+{
+	close(loopbackSocket(false));
+}
+
+// A server that takes the TCP connection (the kernel completes it for the listen queue) and never
+// answers the RTMP handshake; closing it resets the waiting connections. Returns the listening socket.
+int useSilentServer()
+{
+	return loopbackSocket(true);
 }
 
 } // namespace
@@ -132,12 +153,79 @@ private slots:
 
 		QVERIFY(stopped.wait(20000));
 		QCOMPARE(stopped.count(), 1);
-		QVERIFY(stopped.at(0).at(0).toInt() != OBS_OUTPUT_SUCCESS);
+		const int code = stopped.at(0).at(0).toInt();
+		QVERIFY(code != OBS_OUTPUT_SUCCESS);
 		QCOMPARE(out->streamState(), VerticalOutput::StreamIdle);
+		// Said in plain words, and kept until the next start.
+		QCOMPARE(out->lastStreamError(), VerticalOutput::stopCodeText(code));
+		QVERIFY(ObsTestEnv::logContains(
+			QStringLiteral("[stilwane] vertical stream stopped unexpectedly (code %1): %2")
+				.arg(QString::number(code), out->lastStreamError())));
 		QVERIFY(noOutputObjects(out));
 		QCOMPARE(states.first().at(0).toInt(), int(VerticalOutput::StreamConnecting));
 		for (const QString &line : ObsTestEnv::logLines())
 			QVERIFY2(!line.contains(kKey), qPrintable(line));
+
+		// A new start forgets the last failure.
+		QVERIFY(out->startStream());
+		QVERIFY(out->lastStreamError().isEmpty());
+		out->stopStream(true);
+	}
+
+	void forcedStopOfAStuckConnectionReturnsAtOnce()
+	{
+		// Both ways into a stuck connection: a forced stop right away, and one while a graceful stop
+		// already waits for the attempt.
+		for (const bool gracefulFirst : {false, true}) {
+			const int server = useSilentServer();
+			QVERIFY(out->startStream());
+			ObsTestEnv::pump(500);
+			QCOMPARE(out->streamState(), VerticalOutput::StreamConnecting);
+			if (gracefulFirst)
+				out->stopStream(false);
+			QElapsedTimer timer;
+			timer.start();
+			out->stopStream(true);
+			QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+			QCOMPARE(out->streamState(), VerticalOutput::StreamIdle);
+			QVERIFY(!out->streamOutput());
+			// The canvas stays alive for the encoders until the stop is done, which the server's going ends.
+			QCOMPARE(out->backgroundStopCount(), size_t(1));
+			close(server);
+			QVERIFY(ObsTestEnv::waitUntil([this] { return out->backgroundStopCount() == 0; }, 15000));
+			QVERIFY(noOutputObjects(out));
+		}
+	}
+
+	void stopCodesInPlainWords()
+	{
+		QSet<QString> texts;
+		for (int code : {OBS_OUTPUT_BAD_PATH, OBS_OUTPUT_CONNECT_FAILED, OBS_OUTPUT_INVALID_STREAM,
+				 OBS_OUTPUT_ERROR, OBS_OUTPUT_DISCONNECTED, OBS_OUTPUT_UNSUPPORTED, OBS_OUTPUT_NO_SPACE,
+				 OBS_OUTPUT_ENCODE_ERROR, OBS_OUTPUT_HDR_DISABLED}) {
+			const QString text = VerticalOutput::stopCodeText(code);
+			// Words, not a locale key nor a number.
+			QVERIFY2(!text.startsWith("Output.") && !text.contains(QRegularExpression("\\d")),
+				 qPrintable(text));
+			texts << text;
+		}
+		QCOMPARE(texts.size(), 9);
+		QVERIFY(VerticalOutput::stopCodeText(-42).contains("-42"));
+		QVERIFY(VerticalOutput::stopCodeText(OBS_OUTPUT_INVALID_STREAM).contains("stream key"));
+	}
+
+	void keysChangedMidStreamStayMasked()
+	{
+		useClosedPort();
+		const QString quoted = QStringLiteral("connect to rtmp://127.0.0.1/live2/%1 failed").arg(kKey);
+		QVERIFY(out->startStream());
+		// The user types a new key while the stream still tries the old one.
+		config().key = "new-key-0815";
+		QCOMPARE(out->withoutStreamKey(quoted), QString("connect to rtmp://127.0.0.1/live2/******** failed"));
+		QCOMPARE(out->withoutStreamKey("new-key-0815"), QString("********"));
+		// Once the output that used it is gone, the old key is no secret of the configuration any more.
+		out->stopStream(true);
+		QCOMPARE(out->withoutStreamKey(quoted), quoted);
 	}
 
 	void stopsWhileConnecting()

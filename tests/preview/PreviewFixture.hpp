@@ -4,8 +4,8 @@
 // intrinsics headers included after them.
 
 #include <canvas/CanvasManager.hpp>
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
 
 #include <ObsTestEnv.hpp>
 #include <PluginFixture.hpp>
@@ -15,6 +15,8 @@
 
 #include <obs.hpp>
 #include <util/text-lookup.h>
+
+using namespace stilwane;
 
 namespace previewtest {
 

@@ -5,7 +5,9 @@
 
 #include "PreviewFixture.hpp"
 
-#include <docks/IconButton.hpp>
+#include <canvas/CollectionSaver.hpp>
+#include <widgets/IconButton.hpp>
+#include <dialogs/MessageBoxes.hpp>
 #include <preview/PreviewDock.hpp>
 #include <preview/QTDisplay.hpp>
 
@@ -22,6 +24,8 @@
 #include <QSignalSpy>
 
 #include <memory>
+
+using namespace stilwane;
 
 using namespace previewtest;
 
@@ -319,6 +323,7 @@ private slots:
 					      QStringLiteral("Properties"),
 					      QStringLiteral("Filters"),
 					      "-",
+					      QStringLiteral("Rename"),
 					      QStringLiteral("Remove")};
 		QCOMPARE(texts(menu.get()).mid(5), QStringList{"-"} + itemEntries);
 		QVERIFY(!actionNamed(menu.get(), QStringLiteral("Edit Transform..."))->isEnabled());
@@ -344,12 +349,26 @@ private slots:
 		QCOMPARE(texts(locked.get()).size(), 5);
 		obs_sceneitem_set_locked(item, false);
 
-		// Remove takes the item out of the scene, clears the selection and saves the collection.
+		// Remove asks first ("No" keeps the item), then takes the item out of the scene and clears the
+		// selection. The fits above and the removal are one burst of edits: one save, shortly after.
+		QStringList asked;
+		setConfirmHandler([&asked](const QString &title, const QString &text) {
+			asked << title + "|" + text;
+			return asked.size() > 1;
+		});
 		const int saves = f.fe.saveCount();
 		const int64_t id = obs_sceneitem_get_id(item);
 		actionNamed(menu.get(), QStringLiteral("Remove"))->trigger();
+		QCOMPARE(asked,
+			 QStringList{"Remove Source|Are you sure you wish to remove 'item' from this vertical scene?"});
+		QVERIFY(obs_scene_find_sceneitem_by_id(scene, id));
+		actionNamed(menu.get(), QStringLiteral("Remove"))->trigger();
+		setConfirmHandler(nullptr);
 		QVERIFY(!obs_scene_find_sceneitem_by_id(scene, id));
 		QCOMPARE(f.m->selectedItemId(), int64_t(-1));
+		QCOMPARE(f.fe.saveCount(), saves);
+		QVERIFY(ObsTestEnv::waitUntil([&] { return f.fe.saveCount() > saves; }, 1000));
+		ObsTestEnv::pump(2 * CollectionSaver::kDelayMs);
 		QCOMPARE(f.fe.saveCount(), saves + 1);
 
 		// An entry of a menu that outlived its item does nothing.

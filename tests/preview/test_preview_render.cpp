@@ -10,7 +10,7 @@
 #include <preview/PreviewDock.hpp>
 #include <preview/QTDisplay.hpp>
 
-#include <docks/IconButton.hpp>
+#include <widgets/IconButton.hpp>
 
 #include <TestMain.hpp>
 
@@ -24,6 +24,8 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+
+using namespace stilwane;
 
 using namespace previewtest;
 

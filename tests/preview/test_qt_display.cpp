@@ -15,9 +15,13 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include <obs.h>
+
+using namespace stilwane;
 
 namespace {
 
@@ -203,6 +207,46 @@ private slots:
 		ObsTestEnv::pump(100);
 		QCOMPARE(resized.count(), 1);
 		QVERIFY(!display->display());
+	}
+
+	void renderingFollowsWhatIsSeen()
+	{
+		// The display sits in a column, as the program display does in the dock.
+		QWidget window;
+		auto *layout = new QVBoxLayout(&window);
+		auto *column = new QWidget(&window);
+		layout->addWidget(column);
+		auto *columnLayout = new QVBoxLayout(column);
+		auto *display = new QTDisplay(column);
+		columnLayout->addWidget(display);
+		window.resize(320, 480);
+		window.show();
+		QVERIFY(ObsTestEnv::waitUntil([display] { return display->display() != nullptr; }));
+		obs_display_t *d = display->display();
+		QVERIFY(obs_display_enabled(d));
+
+		// Each way of going out of sight turns libobs's drawing off; coming back turns it on again,
+		// on the same display.
+		struct Case {
+			const char *what;
+			std::function<void()> hide;
+			std::function<void()> show;
+		};
+		const std::vector<Case> cases = {
+			{"display hidden", [display] { display->hide(); }, [display] { display->show(); }},
+			{"column hidden", [column] { column->hide(); }, [column] { column->show(); }},
+			{"window minimized", [&window] { window.showMinimized(); }, [&window] { window.showNormal(); }},
+			{"window hidden", [&window] { window.hide(); }, [&window] { window.show(); }},
+		};
+		for (const Case &c : cases) {
+			c.hide();
+			QVERIFY2(ObsTestEnv::waitUntil([d] { return !obs_display_enabled(d); }, 2000), c.what);
+			ObsTestEnv::pump(50);
+			QVERIFY2(!obs_display_enabled(d), c.what);
+			c.show();
+			QVERIFY2(ObsTestEnv::waitUntil([d] { return obs_display_enabled(d); }, 2000), c.what);
+			QCOMPARE(display->display(), d);
+		}
 	}
 
 	void realNativeWindowDestruction()

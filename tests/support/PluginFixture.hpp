@@ -1,13 +1,15 @@
 #pragma once
 
-#include <plugin/ConfigRecord.hpp>
-#include <plugin/Module.hpp>
+#include <common/ConfigRecord.hpp>
+#include <common/Module.hpp>
 
 #include <TestFrontend.hpp>
 
 #include <QTemporaryDir>
 
 #include <util/text-lookup.h>
+
+using namespace stilwane;
 
 // Where nearly every test of the plug-in starts: a configuration directory of its own, the English
 // locale (the user-visible texts and the names of the built-in transitions) and a fresh front end.

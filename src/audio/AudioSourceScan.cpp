@@ -1,0 +1,4 @@
+#include <audio/AudioSourceScan.hpp>
+
+namespace stilwane {
+} // namespace stilwane

@@ -1,0 +1,4 @@
+#include <audio/TrackSplit.hpp>
+
+namespace stilwane {
+} // namespace stilwane

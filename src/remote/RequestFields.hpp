@@ -1,0 +1,42 @@
+#pragma once
+
+#include <common/Result.hpp>
+
+#include <QString>
+
+#include <obs.hpp>
+
+namespace stilwane {
+
+// The fields of one vendor request as obs-websocket hands it over, its JSON turned into obs_data, read
+// by JSON's types. The refusals of missing or mistyped fields are English, for the client, with
+// obs-websocket's codes.
+class RequestFields {
+public:
+	enum class Presence { Missing, Present, WrongType };
+
+	explicit RequestFields(obs_data_t *request) : request(request) {}
+
+	Presence readString(const char *field, QString *out) const;
+	// JSON has one number type: 3.0 is accepted as 3, 2.5 is not an integer.
+	Presence readInteger(const char *field, long long *out) const;
+	Presence readBool(const char *field, bool *out) const;
+	Presence readArray(const char *field, OBSDataArrayAutoRelease *out) const;
+	// A JSON null counts as present, with an empty text: obs-websocket's way of clearing a value.
+	Presence readStringOrNull(const char *field, QString *out) const;
+	bool isNull(const char *field) const;
+
+	// A non-empty string the request must have.
+	Result requireName(const char *field, QString *out) const;
+	Result requireInteger(const char *field, long long *out) const;
+
+	static Result missing(const char *field);
+	// type in words: "a string", "an integer".
+	static Result wrongType(const char *field, const char *type);
+	static QString quoted(const char *field);
+
+private:
+	obs_data_t *request;
+};
+
+} // namespace stilwane
