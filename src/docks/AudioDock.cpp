@@ -100,6 +100,8 @@ void AudioDock::buildLayout()
 	auto *scroll = new QScrollArea(this);
 	scroll->setWidgetResizable(true);
 	scroll->setFrameShape(QFrame::NoFrame);
+	// The rows follow the dock's width (they stack their switches when narrow): no sideways scrolling.
+	scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 	rowContainer = new QWidget(scroll);
 	rowLayout = new QVBoxLayout(rowContainer);
 	rowLayout->setContentsMargins(0, 0, 0, 0);

@@ -6,7 +6,9 @@
 #include <docks/AudioSourceActions.hpp>
 #include <widgets/AudioLevel.hpp>
 
+#include <QBoxLayout>
 #include <QCheckBox>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -56,15 +58,18 @@ void AudioMixerRow::build(QWidget *parent)
 	name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 	layout->addWidget(name);
 
-	auto *switches = new QHBoxLayout();
+	switches = new QBoxLayout(QBoxLayout::LeftToRight);
 	switches->setSpacing(8);
 	const QString useText = translate(shared ? "Audio.UseVerticalShared" : "Audio.UseVertical");
 	useVertical = new QCheckBox(useText, row);
 	useVertical->setAccessibleName(sourceName + " " + useText);
 	separate = new QCheckBox(translate("Audio.Separate"), row);
 	separate->setAccessibleName(sourceName + " " + translate("Audio.Separate"));
-	switches->addWidget(useVertical);
-	switches->addWidget(separate);
+	// A minimum width of their own lets the row shrink below the switches' text; eventFilter then stacks them.
+	for (QCheckBox *box : {useVertical, separate}) {
+		box->setMinimumWidth(1);
+		switches->addWidget(box);
+	}
 	switches->addStretch(1);
 	layout->addLayout(switches);
 
@@ -98,6 +103,8 @@ void AudioMixerRow::build(QWidget *parent)
 	line->setFrameShadow(QFrame::Sunken);
 	layout->addWidget(line);
 
+	row->installEventFilter(this);
+
 	connect(slider, &QSlider::valueChanged, this, &AudioMixerRow::onSliderMoved);
 	connect(slider, &QSlider::sliderReleased, this, [this] {
 		if (targetUsable())
@@ -106,6 +113,19 @@ void AudioMixerRow::build(QWidget *parent)
 	connect(mute, &QToolButton::toggled, this, &AudioMixerRow::onMuteToggled);
 	connect(useVertical, &QCheckBox::toggled, this, &AudioMixerRow::onUseVerticalToggled);
 	connect(separate, &QCheckBox::toggled, this, &AudioMixerRow::onSeparateToggled);
+}
+
+bool AudioMixerRow::eventFilter(QObject *watched, QEvent *event)
+{
+	if (watched == row && event->type() == QEvent::Resize) {
+		const QMargins margins = row->contentsMargins() + row->layout()->contentsMargins();
+		const int needed = useVertical->sizeHint().width() + switches->spacing() +
+				   separate->sizeHint().width() + margins.left() + margins.right();
+		const auto direction = row->width() < needed ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight;
+		if (switches->direction() != direction)
+			switches->setDirection(direction);
+	}
+	return QObject::eventFilter(watched, event);
 }
 
 void AudioMixerRow::detach()

@@ -8,7 +8,9 @@
 
 #include <obs.hpp>
 
+class QBoxLayout;
 class QCheckBox;
+class QEvent;
 class QLabel;
 class QSlider;
 class QToolButton;
@@ -66,6 +68,8 @@ private:
 	static void onLevels(void *param, const float magnitude[MAX_AUDIO_CHANNELS],
 			     const float peak[MAX_AUDIO_CHANNELS], const float inputPeak[MAX_AUDIO_CHANNELS]);
 	void build(QWidget *parent);
+	// A narrow dock stacks the two switches so that the row never needs a horizontal scroll bar.
+	bool eventFilter(QObject *watched, QEvent *event) override;
 	void detach();
 	bool targetUsable();
 	void onSliderMoved(int value);
@@ -84,6 +88,7 @@ private:
 	QToolButton *mute = nullptr;
 	QCheckBox *useVertical = nullptr;
 	QCheckBox *separate = nullptr;
+	QBoxLayout *switches = nullptr;
 	AudioLevel *meter = nullptr;
 	obs_fader_t *fader = nullptr;
 	obs_volmeter_t *volmeter = nullptr;

@@ -245,6 +245,26 @@ private slots:
 		QVERIFY(dock->enableMixButton()->isVisibleTo(window.get()));
 	}
 
+	// A dock as narrow as OBS's side docks stacks a row's two switches instead of cutting the second off;
+	// a wide one puts them side by side again.
+	void narrowRowsStackTheirSwitches()
+	{
+		makeSource("Mic", 0x1, true);
+		QVERIFY(showDock());
+		dock->meterTick();
+		AudioMixerRow *row = dock->rows().at(0).get();
+		QCheckBox *use = row->useVerticalBox();
+		QCheckBox *separate = row->separateBox();
+		QVERIFY(separate->isVisibleTo(window.get()));
+		for (int width : {300, 900, 300}) {
+			window->resize(width, 600);
+			const bool stacked = width == 300;
+			QTRY_COMPARE(separate->y() > use->y(), stacked);
+			QTRY_VERIFY(separate->geometry().right() <= row->widget()->contentsRect().right());
+			QVERIFY(row->widget()->width() <= dock->width());
+		}
+	}
+
 	void emptyWithoutAudioSources()
 	{
 		QVERIFY(showDock());

@@ -84,7 +84,10 @@ private slots:
 		QVERIFY(ObsTestEnv::logContains("[stilwane] obs-websocket not available: remote control off"));
 		QVERIFY(!rc->isRegistered());
 		QVERIFY(!rc->isStopped());
-		QCOMPARE(rc->requestTypes().size(), 24);
+		QCOMPARE(rc->requestTypes().size(), 30);
+		for (const char *audio : {"GetAudioSources", "SetSourceVertical", "SetSourceSeparate",
+					  "SetSourceVerticalVolume", "SplitAudioTrack", "EnableAudioMix"})
+			QVERIFY2(rc->requestTypes().contains(audio), audio);
 	}
 
 	void getCanvas()
