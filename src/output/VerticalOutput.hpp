@@ -280,6 +280,8 @@ private:
 	QStringList fallbackLogged;
 	// A replay save accepted and not yet reported either way; the watch gives up on it after a while.
 	bool replaySaveOutstanding = false;
+	// Counts accepted saves, so that a check queued for one save leaves a later one alone.
+	uint64_t replaySaveSerial = 0;
 	QTimer replaySaveWatch;
 	// The last replay teardown dropped a save that libobs had not been handed yet.
 	bool replaySaveDropped = false;

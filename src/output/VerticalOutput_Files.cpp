@@ -296,10 +296,22 @@ void VerticalOutput::fileStopped(OutputKind kind, int code, const QString &error
 		}
 		emit recordingStopped(code, error);
 	} else {
-		// A save handed to libobs has signalled by now (the release waited for it) and its report is
-		// queued; one that never reached libobs is lost with the buffer.
-		if (replaySaveOutstanding && replaySaveDropped)
+		// A save that never reached libobs is lost with the buffer. One handed to libobs has signalled
+		// by now if it was written (the release waited for its writer) and its report is queued ahead of
+		// the check below; a buffer stopped before it reached the save point never writes it, and that
+		// must be said now rather than when the watch runs out.
+		if (replaySaveOutstanding && replaySaveDropped) {
 			failReplaySave(failure("Output.Replay.SaveStopped"));
+		} else if (replaySaveOutstanding) {
+			const uint64_t serial = replaySaveSerial;
+			QMetaObject::invokeMethod(
+				this,
+				[this, serial] {
+					if (replaySaveOutstanding && serial == replaySaveSerial)
+						failReplaySave(failure("Output.Replay.SaveStopped"));
+				},
+				Qt::QueuedConnection);
+		}
 		replaySaveDropped = false;
 		emit replayStopped(code, error);
 	}
@@ -349,6 +361,7 @@ Result VerticalOutput::saveReplay()
 	}
 	// Never silent: a save ends in the file, or in a failure report once the watch runs out.
 	replaySaveOutstanding = true;
+	replaySaveSerial++;
 	replaySaveWatch.start();
 	return Result();
 }
