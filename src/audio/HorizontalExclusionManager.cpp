@@ -130,8 +130,8 @@ void HorizontalExclusionManager::applyExclusions()
 	// The conditions under which sources are touched at all; outside them the stored entries stay as
 	// they are until the mix, the tracks or the probe allow a pass again.
 	CanvasManager *manager = CanvasManager::instance();
-	const bool mixing = manager->hasCanvas() && config().mixAudio &&
-			    (obs_canvas_get_flags(manager->canvas()) & MIX_AUDIO);
+	const bool mixing =
+		manager->hasCanvas() && config().mixAudio && (obs_canvas_get_flags(manager->canvas()) & MIX_AUDIO);
 	const MainOutputTracks probe = mixing ? probeMainOutputs() : MainOutputTracks();
 	const uint32_t verticalBit = trackBit(config().audioTrack);
 	if (!mixing || !probe.valid || !verticalBit || !trackBit(probe.streamTrack) ||
@@ -234,7 +234,9 @@ void HorizontalExclusionManager::loadFromCollection(obs_data_t *data)
 	for (size_t i = 0; i < count; i++) {
 		OBSDataAutoRelease item = obs_data_array_item(array, i);
 		const QString uuid = QString::fromUtf8(obs_data_get_string(item, "uuid"));
-		const uint32_t bits = uint32_t(obs_data_get_int(item, "bits")) & kAllTracks;
+		// A negative number is damage, not "every track": restoring it would turn on tracks never taken.
+		const long long stored = obs_data_get_int(item, "bits");
+		const uint32_t bits = stored > 0 ? uint32_t(stored) & kAllTracks : 0;
 		if (uuid.isEmpty() || !bits)
 			continue;
 		exclusions[uuid] |= bits;

@@ -35,7 +35,8 @@ size_t moveSourcesToTrack(int mainTrack, int newTrack)
 			const uint32_t excluded = HorizontalExclusionManager::instance()->exclusionBits(source);
 			uint32_t wanted = mixers & ~pass->newBit;
 			// A separated source reaches the vertical track through its mirror, never directly.
-			if (((mixers | excluded) & pass->mainBit) && !VerticalVolumeManager::instance()->hasMirror(source)) {
+			if (((mixers | excluded) & pass->mainBit) &&
+			    !VerticalVolumeManager::instance()->hasMirror(source)) {
 				wanted |= pass->newBit;
 				pass->added++;
 			}
