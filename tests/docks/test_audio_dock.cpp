@@ -5,6 +5,7 @@
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.
 #include <QtTest>
 
+#include "../audio/AudioTestInput.hpp"
 #include "../canvas/CanvasFixture.hpp"
 #include <ModalAnswers.hpp>
 #include <TestMain.hpp>
@@ -32,31 +33,6 @@ using namespace docktest;
 namespace {
 
 const QString kMinusInfinity = QString::fromUtf8("\u2212\u221e dB");
-
-// An input with audio and nothing else, so that the tests need no audio device.
-obs_source_t *audioSource(const char *name, uint32_t mixers)
-{
-	static bool registered = false;
-	if (!registered) {
-		obs_source_info info = {};
-		info.id = "stilwane_test_audio";
-		info.type = OBS_SOURCE_TYPE_INPUT;
-		info.output_flags = OBS_SOURCE_AUDIO;
-		info.get_name = [](void *) {
-			return "test audio";
-		};
-		info.create = [](obs_data_t *, obs_source_t *source) -> void * {
-			return source;
-		};
-		info.destroy = [](void *) {
-		};
-		obs_register_source(&info);
-		registered = true;
-	}
-	obs_source_t *source = obs_source_create("stilwane_test_audio", name, nullptr, nullptr);
-	obs_source_set_audio_mixers(source, mixers);
-	return source;
-}
 
 void addTo(obs_source_t *scene, obs_source_t *source)
 {
@@ -99,7 +75,7 @@ class TestAudioDock : public QObject {
 
 	obs_source_t *makeSource(const char *name, uint32_t mixers, bool inMain)
 	{
-		OBSSourceAutoRelease source = audioSource(name, mixers);
+		OBSSourceAutoRelease source = audiotest::createInput(name, mixers);
 		addTo(vertical, source);
 		if (inMain)
 			addTo(mainScene, source);

@@ -14,6 +14,7 @@
 #include <plugin/Plugin.hpp>
 #include <remote/RemoteControl.hpp>
 
+#include "../audio/AudioTestInput.hpp"
 #include "RemoteTestCalls.hpp"
 
 #include <ModalAnswers.hpp>
@@ -33,30 +34,6 @@ using namespace stilwane;
 using namespace remote_test;
 
 namespace {
-
-obs_source_t *audioSource(const char *name, uint32_t mixers)
-{
-	static bool registered = false;
-	if (!registered) {
-		obs_source_info info = {};
-		info.id = "stilwane_test_audio";
-		info.type = OBS_SOURCE_TYPE_INPUT;
-		info.output_flags = OBS_SOURCE_AUDIO;
-		info.get_name = [](void *) {
-			return "test audio";
-		};
-		info.create = [](obs_data_t *, obs_source_t *source) -> void * {
-			return source;
-		};
-		info.destroy = [](void *) {
-		};
-		obs_register_source(&info);
-		registered = true;
-	}
-	obs_source_t *source = obs_source_create("stilwane_test_audio", name, nullptr, nullptr);
-	obs_source_set_audio_mixers(source, mixers);
-	return source;
-}
 
 void addTo(obs_source_t *scene, obs_source_t *source)
 {
@@ -130,9 +107,9 @@ private slots:
 		obs_source_t *mainScene = fe.programScene();
 		QVERIFY(vertical && mainScene);
 
-		mic = OBSSourceAutoRelease(audioSource("Mic", 0x1)).Get();
-		music = OBSSourceAutoRelease(audioSource("Music", 0x2)).Get();
-		desk = OBSSourceAutoRelease(audioSource("Desk", 0x1)).Get();
+		mic = OBSSourceAutoRelease(audiotest::createInput("Mic", 0x1)).Get();
+		music = OBSSourceAutoRelease(audiotest::createInput("Music", 0x2)).Get();
+		desk = OBSSourceAutoRelease(audiotest::createInput("Desk", 0x1)).Get();
 		addTo(vertical, mic);
 		addTo(mainScene, mic);
 		addTo(vertical, music);
