@@ -6,10 +6,11 @@
 #include <docks/OutputDock.hpp>
 #include <docks/ScenesDock.hpp>
 #include <docks/SourcesDock.hpp>
+#include <docks/TransitionsDock.hpp>
 #include <common/ConfigRecord.hpp>
 #include <common/Module.hpp>
 #include <preview/PreviewDock.hpp>
-#include <widgets/ScreenLabel.hpp>
+#include <preview/Projectors.hpp>
 
 #include <QButtonGroup>
 #include <QEvent>
@@ -46,22 +47,6 @@ constexpr TabInfo kTabs[] = {
 	{"Main.Transitions", "transitions"},
 	{"Main.Audio", "audio"},
 };
-constexpr size_t kAudioTab = 3;
-
-// Stands where a page of a later version will be, so that the tabs already have their final order.
-QWidget *placeholderPage(QWidget *parent, const char *name)
-{
-	auto *page = new QWidget(parent);
-	page->setObjectName(QString("stilwane_page_") + name);
-	auto *layout = new QVBoxLayout(page);
-	auto *label = new QLabel(translate("Main.PageLater"), page);
-	label->setObjectName(QString("stilwane_page_") + name + "_later");
-	label->setAlignment(Qt::AlignCenter);
-	label->setWordWrap(true);
-	label->setEnabled(false);
-	layout->addWidget(label);
-	return page;
-}
 
 } // namespace
 
@@ -148,8 +133,7 @@ QWidget *MainDock::buildTopPane()
 	connect(projectorMenu, &QMenu::aboutToShow, projectorMenu,
 		[projectorMenu] { fillProjectorMenu(projectorMenu); });
 	projectorButton->setMenu(projectorMenu);
-	projectorButton->setToolTip(translate("Projector.Later"));
-	projectorButton->setEnabled(false);
+	connect(projectorButton, &QToolButton::clicked, this, [] { openWindowProjector(); });
 	row->addWidget(projectorButton);
 
 	previewDock->placeToggleButtons(row);
@@ -220,8 +204,9 @@ QWidget *MainDock::buildBottomPane()
 	auto *sources = new SourcesDock(tabStack);
 	sources->setObjectName("stilwane_page_sources");
 	tabStack->addWidget(sources);
-	for (size_t i = size_t(tabStack->count()); i < kAudioTab; i++)
-		tabStack->addWidget(placeholderPage(tabStack, kTabs[i].name));
+	auto *transitions = new TransitionsDock(tabStack);
+	transitions->setObjectName("stilwane_page_transitions");
+	tabStack->addWidget(transitions);
 	audioPage = new AudioDock(tabStack);
 	audioPage->setObjectName("stilwane_page_audio");
 	tabStack->addWidget(audioPage);
@@ -375,15 +360,12 @@ void MainDock::setCollapsed(bool collapsed)
 void MainDock::fillProjectorMenu(QMenu *menu)
 {
 	menu->clear();
+	// clear() drops the actions only; the submenu of the last opening is a child of the menu.
+	for (QMenu *old : menu->findChildren<QMenu *>("stilwane_projector_fullscreen", Qt::FindDirectChildrenOnly))
+		old->deleteLater();
 	QMenu *fullscreen = menu->addMenu(translate("Projector.OpenFullscreen"));
 	fullscreen->setObjectName("stilwane_projector_fullscreen");
-	const QList<QScreen *> screens = QGuiApplication::screens();
-	for (int i = 0; i < screens.size(); i++) {
-		// Projector windows come in a later version: the screens are listed, not yet usable.
-		QAction *action = fullscreen->addAction(screenLabel(screens[i], i));
-		action->setEnabled(false);
-	}
-	fullscreen->setEnabled(!screens.isEmpty());
+	addFullscreenProjectorEntries(fullscreen);
 }
 
 } // namespace stilwane

@@ -98,9 +98,6 @@ QWidget *SourcesDock::buildButtonBar()
 
 	transformButton = new IconButton(bar, translate("Sources.Transform"), "icon-gear");
 	transformButton->setObjectName("stilwane_sources_transform");
-	// The transform dialog comes in a later version.
-	transformButton->setEnabled(false);
-	transformButton->setToolTip(translate("Sources.TransformLater"));
 
 	upButton = new IconButton(bar, translate("Sources.MoveUp"), "icon-up");
 	upButton->setObjectName("stilwane_sources_up");

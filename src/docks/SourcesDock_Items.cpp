@@ -4,6 +4,7 @@
 #include <canvas/CollectionSaver.hpp>
 #include <dialogs/MessageBoxes.hpp>
 #include <dialogs/SourceEdits.hpp>
+#include <dialogs/TransformDialog.hpp>
 #include <docks/SourceList.hpp>
 #include <generate/ItemPlacement.hpp>
 #include <common/Module.hpp>
@@ -45,7 +46,10 @@ void SourcesDock::moveDown()
 
 void SourcesDock::openTransform()
 {
-	// The transform dialog comes in a later version; its button and menu entry are disabled until then.
+	if (obs_sceneitem_t *item = currentRowItem()) {
+		TransformDialog dialog(item, this);
+		execDialog(&dialog);
+	}
 }
 
 void SourcesDock::openProperties()
@@ -93,10 +97,8 @@ void SourcesDock::fillContextMenu(QMenu *menu)
 	connect(menu->addAction(translate("Sources.FitWidth")), &QAction::triggered, this, &SourcesDock::fitWidth);
 	connect(menu->addAction(translate("Sources.FitHeight")), &QAction::triggered, this, &SourcesDock::fitHeight);
 	connect(menu->addAction(translate("Sources.Center")), &QAction::triggered, this, &SourcesDock::centerItem);
-	QAction *transform = menu->addAction(translate("Sources.Transform"));
-	connect(transform, &QAction::triggered, this, &SourcesDock::openTransform);
-	transform->setEnabled(false);
-	transform->setToolTip(translate("Sources.TransformLater"));
+	connect(menu->addAction(translate("Sources.Transform")), &QAction::triggered, this,
+		&SourcesDock::openTransform);
 	menu->addSeparator();
 	connect(menu->addAction(translate("Sources.Properties")), &QAction::triggered, this,
 		&SourcesDock::openProperties);

@@ -12,6 +12,7 @@
 #include <dialogs/SettingsDialog.hpp>
 #include <hotkeys/HotkeyManager.hpp>
 #include <output/VerticalOutput.hpp>
+#include <preview/Projectors.hpp>
 #include <common/ConfigRecord.hpp>
 #include <common/Module.hpp>
 #include <remote/RemoteControl.hpp>
@@ -46,6 +47,7 @@ bool Plugin::load()
 	registerVerticalAudioSource();
 	exiting = false;
 	projectorsClosed = false;
+	allowProjectors();
 	collectionLoaded = false;
 	loadConfig();
 	VerticalOutput *output = VerticalOutput::instance();
@@ -167,13 +169,14 @@ void Plugin::canvasReadySequence()
 	HotkeyManager::instance()->registerSceneHotkeys();
 }
 
-// Projector windows are not built yet, so none is open: only the flag is set, and the remembered
-// list stays as the user left it.
+// Remembered before they close, so that the next start can bring them back.
 void Plugin::closeProjectorsOnce()
 {
 	if (projectorsClosed)
 		return;
 	projectorsClosed = true;
+	rememberProjectors();
+	closeAllProjectors();
 }
 
 void Plugin::placeMainDockFirstRun()
@@ -208,8 +211,7 @@ void Plugin::openProjector(void *)
 {
 	if (exiting || projectorsClosed)
 		return;
-	auto *window = static_cast<QWidget *>(obs_frontend_get_main_window());
-	showMessage(window, MessageKind::Information, translate("Projector.Title"), translate("Projector.Unavailable"));
+	openWindowProjector();
 }
 
 MainDock *Plugin::mainDock()

@@ -14,6 +14,7 @@
 #include <remote/RemoteControl.hpp>
 #include <plugin/SelfTest.hpp>
 #include <preview/GuideOverlays.hpp>
+#include <preview/Projectors.hpp>
 
 #include <cstdlib>
 
@@ -206,6 +207,7 @@ void Plugin::finishedLoading()
 {
 	canvasReadySequence();
 	placeMainDockFirstRun();
+	restoreProjectors();
 	const char *selftest = getenv("STILWANE_SELFTEST");
 	if (selftest && *selftest)
 		SelfTest::run();

@@ -3,16 +3,17 @@
 #include <canvas/CanvasManager.hpp>
 #include <canvas/CollectionSaver.hpp>
 #include <widgets/IconButton.hpp>
+#include <dialogs/MessageBoxes.hpp>
 #include <dialogs/SourceEdits.hpp>
 #include <generate/ItemPlacement.hpp>
 #include <common/ConfigRecord.hpp>
 #include <common/Module.hpp>
 #include <preview/GuideOverlays.hpp>
+#include <preview/Projectors.hpp>
+#include <preview/PreviewEditor.hpp>
 #include <preview/QTDisplay.hpp>
-#include <widgets/ScreenLabel.hpp>
 
 #include <QBoxLayout>
-#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
@@ -101,6 +102,8 @@ PreviewDock::PreviewDock(QWidget *parent) : QWidget(parent)
 	prepareDisplay(previewDisplay, Qt::StrongFocus);
 	previewDisplay->setMouseTracking(true);
 	previewDisplay->installEventFilter(this);
+	previewEditor = new PreviewEditor(previewDisplay, this);
+	connect(previewEditor, &PreviewEditor::contextMenuRequested, this, &PreviewDock::showContextMenu);
 	previewLayout->addWidget(previewDisplay, 1);
 	row->addWidget(previewColumn, 1);
 
@@ -191,6 +194,7 @@ void PreviewDock::onCurrentSceneChanged()
 		std::lock_guard<std::mutex> lock(renderLock);
 		std::swap(weak, weakEditingScene);
 	}
+	previewEditor->cancelDrag();
 }
 
 void PreviewDock::onStudioModeChanged()
@@ -276,17 +280,15 @@ void PreviewDock::rebuildOverlayTextures()
 
 bool PreviewDock::eventFilter(QObject *watched, QEvent *event)
 {
-	if (watched == previewDisplay && event->type() == QEvent::ContextMenu) {
-		showContextMenu(static_cast<QContextMenuEvent *>(event)->globalPos());
+	if (watched == previewDisplay && previewEditor->handleEvent(event))
 		return true;
-	}
 	return QWidget::eventFilter(watched, event);
 }
 
 void PreviewDock::showContextMenu(const QPoint &globalPos)
 {
 	QPointer<QMenu> menu = buildContextMenu();
-	menu->exec(globalPos);
+	execMenu(menu, globalPos);
 	delete menu.data();
 }
 
@@ -304,21 +306,10 @@ QMenu *PreviewDock::buildContextMenu()
 	phone->setChecked(showPhoneUi);
 	connect(phone, &QAction::toggled, phoneUiButton, &QAbstractButton::setChecked);
 
-	// Projector windows come in a later version; the entries say so rather than doing nothing.
 	menu->addSeparator();
-	const QString later = translate("Projector.Later");
-	QAction *window = menu->addAction(translate("Projector.OpenWindow"));
-	window->setEnabled(false);
-	window->setToolTip(later);
-	QMenu *fullscreen = menu->addMenu(translate("Projector.OpenFullscreen"));
-	fullscreen->setToolTipsVisible(true);
-	const QList<QScreen *> screens = QGuiApplication::screens();
-	for (qsizetype i = 0; i < screens.size(); i++) {
-		QAction *entry = fullscreen->addAction(screenLabel(screens[i], int(i)));
-		entry->setEnabled(false);
-		entry->setToolTip(later);
-	}
-	fullscreen->setEnabled(!screens.isEmpty());
+	connect(menu->addAction(translate("Projector.OpenWindow")), &QAction::triggered, menu,
+		[] { openWindowProjector(); });
+	addFullscreenProjectorEntries(menu->addMenu(translate("Projector.OpenFullscreen")));
 
 	CanvasManager *manager = CanvasManager::instance();
 	obs_sceneitem_t *item = manager->selectedItem();
@@ -353,9 +344,8 @@ QMenu *PreviewDock::buildContextMenu()
 		withItem(edit(fitItemToHeight)));
 	connect(menu->addAction(translate("Sources.Center")), &QAction::triggered, menu,
 		withItem(edit(centerItemInCanvas)));
-	QAction *transform = menu->addAction(translate("Sources.Transform"));
-	transform->setEnabled(false);
-	transform->setToolTip(translate("Sources.TransformLater"));
+	connect(menu->addAction(translate("Sources.Transform")), &QAction::triggered, this,
+		withItem([this](obs_sceneitem_t *found) { previewEditor->openTransform(found); }));
 
 	menu->addSeparator();
 	connect(menu->addAction(translate("Sources.Properties")), &QAction::triggered, menu,

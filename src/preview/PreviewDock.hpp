@@ -17,6 +17,7 @@ class QMenu;
 namespace stilwane {
 
 class IconButton;
+class PreviewEditor;
 class QTDisplay;
 
 // The slots take QTDisplay pointers: moc's meta-type code needs the complete class.
@@ -50,6 +51,7 @@ public:
 	QMenu *buildContextMenu();
 
 	QTDisplay *preview() const { return previewDisplay; }
+	PreviewEditor *editor() const { return previewEditor; }
 	QTDisplay *program() const { return programDisplay; }
 	IconButton *guidesToggle() const { return guidesButton; }
 	IconButton *phoneUiToggle() const { return phoneUiButton; }
@@ -76,6 +78,7 @@ private:
 
 	QTDisplay *previewDisplay = nullptr;
 	QTDisplay *programDisplay = nullptr;
+	PreviewEditor *previewEditor = nullptr; // selects and edits items with the preview's mouse and keys
 	QWidget *programColumn = nullptr;
 	QLabel *previewLabel = nullptr;
 	IconButton *guidesButton = nullptr;

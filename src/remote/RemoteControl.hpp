@@ -111,6 +111,14 @@ private:
 	Result getSceneItemList(obs_data_t *request, obs_data_t *response);
 	Result setSceneLink(obs_data_t *request, obs_data_t *response);
 	Result setSceneSceneTransitionOverride(obs_data_t *request, obs_data_t *response);
+	// An item's position, scale and crop, in RemoteControl_Transform.cpp.
+	Result setSceneItemTransform(obs_data_t *request, obs_data_t *response);
+	// Adding, renaming and removing vertical transitions, in RemoteControl_Transitions.cpp.
+	Result addTransition(obs_data_t *request, obs_data_t *response);
+	Result renameTransition(obs_data_t *request, obs_data_t *response);
+	Result removeTransition(obs_data_t *request, obs_data_t *response);
+	// A projector window or full-screen projector, in RemoteControl_Projectors.cpp.
+	Result openProjector(obs_data_t *request, obs_data_t *response);
 	// The vertical outputs, in RemoteControl_Outputs.cpp.
 	Result getOutputStatus(obs_data_t *request, obs_data_t *response);
 	Result startStream(obs_data_t *request, obs_data_t *response);

@@ -27,7 +27,11 @@ const RemoteControl::RequestEntry RemoteControl::requestTable[] = {
 	{"GetTransitionList", &RemoteControl::getTransitionList},
 	{"SetCurrentTransition", &RemoteControl::setCurrentTransition},
 	{"SetTransitionDuration", &RemoteControl::setTransitionDuration},
+	{"AddTransition", &RemoteControl::addTransition},
+	{"RenameTransition", &RemoteControl::renameTransition},
+	{"RemoveTransition", &RemoteControl::removeTransition},
 	{"GetSceneItemList", &RemoteControl::getSceneItemList},
+	{"SetSceneItemTransform", &RemoteControl::setSceneItemTransform},
 	{"SetSceneLink", &RemoteControl::setSceneLink},
 	{"SetSceneSceneTransitionOverride", &RemoteControl::setSceneSceneTransitionOverride},
 	{"GetOutputStatus", &RemoteControl::getOutputStatus},
@@ -44,6 +48,7 @@ const RemoteControl::RequestEntry RemoteControl::requestTable[] = {
 	{"SetSourceVerticalVolume", &RemoteControl::setSourceVerticalVolume},
 	{"SplitAudioTrack", &RemoteControl::splitAudioTrack},
 	{"EnableAudioMix", &RemoteControl::enableAudioMix},
+	{"OpenProjector", &RemoteControl::openProjector},
 	{nullptr, nullptr},
 };
 

@@ -11,6 +11,8 @@
 #include <common/ConfigRecord.hpp>
 #include <common/Module.hpp>
 #include <preview/PreviewDock.hpp>
+#include <preview/ProjectorWindow.hpp>
+#include <preview/Projectors.hpp>
 #include <widgets/ScreenLabel.hpp>
 
 #include <ObsTestEnv.hpp>
@@ -207,11 +209,14 @@ private slots:
 		QCOMPARE(group->checkedId(), page);
 	}
 
-	void tabsInOrderWithLaterPagesDisabled()
+	void tabsInOrderWithTheirPages()
 	{
 		makeDock(300, 900);
 		const QStringList names = {"scenes", "sources", "transitions", "audio"};
 		const QStringList texts = {"Scenes", "Sources", "Transitions", "Audio"};
+		// A control each page alone has, so that a page put in another's place shows.
+		const char *controls[] = {"stilwane_scene_list", "stilwane_sources_list", "stilwane_transition_choice",
+					  nullptr};
 		for (int i = 0; i < names.size(); i++) {
 			auto *button = part<QToolButton>(qPrintable("stilwane_tab_" + names[i]));
 			QVERIFY(button);
@@ -220,13 +225,11 @@ private slots:
 			QVERIFY(button->isCheckable());
 			QWidget *page = tabStack()->widget(i);
 			QCOMPARE(page->objectName(), "stilwane_page_" + names[i]);
-			if (i != 2)
-				continue; // only the transitions page is still to come
-			auto *label = page->findChild<QLabel *>();
-			QVERIFY(label);
-			QVERIFY(!label->isEnabled());
-			QCOMPARE(label->text(), translate("Main.PageLater"));
-			QVERIFY(!label->text().startsWith("Main."));
+			if (controls[i])
+				QVERIFY2(page->findChild<QWidget *>(controls[i]), controls[i]);
+			// Every page is a working one: none is a notice of a later version.
+			for (QLabel *label : page->findChildren<QLabel *>())
+				QVERIFY2(!label->text().contains("later version"), qPrintable(label->text()));
 		}
 	}
 
@@ -485,14 +488,13 @@ private slots:
 		QCOMPARE(requested.count(), 1);
 	}
 
-	void projectorButtonWaitsForLaterVersion()
+	void projectorButtonOpensProjectors()
 	{
 		makeDock(300, 900);
 		auto *button = part<IconButton>("stilwane_projector");
 		QVERIFY(button);
-		QVERIFY(!button->isEnabled());
-		QCOMPARE(button->toolTip(), translate("Projector.Later"));
-		QVERIFY(!button->toolTip().startsWith("Projector."));
+		QVERIFY(button->isEnabled());
+		QCOMPARE(button->toolTip(), QString("Open Projector Window"));
 		QCOMPARE(button->popupMode(), QToolButton::MenuButtonPopup);
 		QVERIFY(button->menu());
 
@@ -513,8 +515,16 @@ private slots:
 									.arg(first->name())
 									.arg(first->size().width())
 									.arg(first->size().height()));
-		for (QAction *action : fullscreen->actions())
-			QVERIFY(!action->isEnabled());
+
+		// The button's click opens a window, a screen's entry a full-screen projector there.
+		QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
+		QCOMPARE(ProjectorWindow::registry().size(), 1);
+		QVERIFY(!ProjectorWindow::registry().first()->inFullscreenMode());
+		fullscreen->actions().first()->trigger();
+		QCOMPARE(ProjectorWindow::registry().size(), 2);
+		QCOMPARE(ProjectorWindow::registry().last()->fullscreenTarget(), first);
+		closeAllProjectors();
+		allowProjectors();
 	}
 
 	void themeSwitchesKeepEveryIcon()

@@ -396,11 +396,14 @@ private slots:
 		QVERIFY(fx.rowsFollowScene());
 		QCOMPARE(fx.sceneIdsTopFirst(), QList<int64_t>({idC, idB}));
 
-		// The transform dialog comes later: its button is there but off.
+		// The transform button opens the dialog for the current row.
 		IconButton *transform = button("stilwane_sources_transform");
 		QVERIFY(transform);
-		QVERIFY(!transform->isEnabled());
-		QCOMPARE(transform->toolTip(), translate("Sources.TransformLater"));
+		QVERIFY(transform->isEnabled());
+		fx.list()->setCurrentRow(0);
+		const int dialogs = fx.answers.dialogCount;
+		transform->click();
+		QCOMPARE(fx.answers.dialogCount, dialogs + 1);
 	}
 
 	void contextMenu()
@@ -452,13 +455,11 @@ private slots:
 		QVERIFY(nearPos(p.x, (1080.0f - 480.0f) * 0.5f));
 		QVERIFY(nearPos(p.y, (1920.0f - 540.0f) * 0.5f));
 
-		// The transform entry is there, but off until the dialog exists.
-		QMenu menu;
-		fx.dock->fillContextMenu(&menu);
-		QAction *transform = nullptr;
-		for (QAction *action : menu.actions())
-			transform = action->text() == translate("Sources.Transform") ? action : transform;
-		QVERIFY(transform && !transform->isEnabled());
+		// The transform entry opens the dialog.
+		const int dialogs = fx.answers.dialogCount;
+		fx.answers.menuChoice = translate("Sources.Transform");
+		fx.dock->onContextMenu(QPoint(5, 5));
+		QCOMPARE(fx.answers.dialogCount, dialogs + 1);
 
 		fx.answers.menuChoice = translate("Sources.Remove");
 		fx.answers.confirmAnswer = true;

@@ -10,6 +10,7 @@
 #include <docks/OutputDock.hpp>
 #include <hotkeys/HotkeyManager.hpp>
 #include <plugin/Plugin.hpp>
+#include <preview/ProjectorWindow.hpp>
 
 #include <TestMain.hpp>
 
@@ -292,12 +293,17 @@ private slots:
 		f.fe.startupLoad(nullptr);
 		press(hk->actionHotkey(HotkeyManager::OpenProjector));
 		setMessageHandler(nullptr);
-		QCOMPARE(messages, QStringList({translate("Projector.Unavailable")}));
+		QVERIFY(ObsTestEnv::waitUntil([] { return ProjectorWindow::registry().size() == 1; }));
+		QVERIFY(messages.isEmpty());
+		QVERIFY(!ProjectorWindow::registry().first()->inFullscreenMode());
 
 		// Changed just before the exit, before the change was stored: kept for the next save all the same.
 		bind(action(HotkeyManager::StopReplay), OBS_KEY_F8);
 		f.fe.raise(OBS_FRONTEND_EVENT_EXIT);
 		QVERIFY(!hk->isRegistered());
+		// The exit remembered the projector and closed it.
+		QVERIFY(ProjectorWindow::registry().isEmpty());
+		QCOMPARE(config().projectors.size(), size_t(1));
 		saveConfig();
 		QCOMPARE(savedHotkeys().value("stilwane.stop_replay").toArray().size(), 1);
 		Plugin::unload();

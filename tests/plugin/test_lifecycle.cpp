@@ -9,6 +9,7 @@
 #include <common/ConfigRecord.hpp>
 #include <common/Module.hpp>
 #include <plugin/Plugin.hpp>
+#include <preview/ProjectorWindow.hpp>
 
 #include <ObsTestEnv.hpp>
 #include <TestFrontend.hpp>
@@ -329,11 +330,15 @@ private slots:
 		QVERIFY(fe.triggerToolsMenuItem("Stilwane Settings"));
 		setDialogHandler(nullptr);
 		QCOMPARE(dialogs, QStringList({"stilwane::SettingsDialog"}));
+		// The projector entry opens a projector window until OBS exits; the exit closes it.
 		QVERIFY(fe.triggerToolsMenuItem("Stilwane Vertical Projector"));
-		QCOMPARE(messages.size(), 1);
+		QCOMPARE(ProjectorWindow::registry().size(), 1);
+		QVERIFY(messages.isEmpty());
 		fe.raise(OBS_FRONTEND_EVENT_EXIT);
+		QVERIFY(ProjectorWindow::registry().isEmpty());
 		QVERIFY(fe.triggerToolsMenuItem("Stilwane Vertical Projector"));
-		QCOMPARE(messages.size(), 1);
+		QVERIFY(ProjectorWindow::registry().isEmpty());
+		QVERIFY(messages.isEmpty());
 	}
 
 	void unloadReleasesEverything()

@@ -9,6 +9,8 @@
 #include <widgets/IconButton.hpp>
 #include <dialogs/MessageBoxes.hpp>
 #include <preview/PreviewDock.hpp>
+#include <preview/ProjectorWindow.hpp>
+#include <preview/Projectors.hpp>
 #include <preview/QTDisplay.hpp>
 
 #include <TestMain.hpp>
@@ -272,8 +274,7 @@ private slots:
 							 QStringLiteral("Open Projector Window"),
 							 QStringLiteral("Fullscreen Projector")}));
 		QAction *window = actionNamed(menu.get(), QStringLiteral("Open Projector Window"));
-		QVERIFY(!window->isEnabled());
-		QCOMPARE(window->toolTip(), translate("Projector.Later"));
+		QVERIFY(window->isEnabled());
 
 		QMenu *fullscreen = actionNamed(menu.get(), QStringLiteral("Fullscreen Projector"))->menu();
 		QVERIFY(fullscreen);
@@ -286,8 +287,15 @@ private slots:
 						.arg(screens.first()->name())
 						.arg(screens.first()->size().width())
 						.arg(screens.first()->size().height()));
-		QVERIFY(!first->isEnabled());
-		QCOMPARE(first->toolTip(), translate("Projector.Later"));
+		QVERIFY(first->isEnabled());
+		// Both open projectors: a window, and one full screen on the first screen.
+		window->trigger();
+		fullscreen->actions().first()->trigger();
+		QCOMPARE(ProjectorWindow::registry().size(), 2);
+		QVERIFY(!ProjectorWindow::registry().first()->inFullscreenMode());
+		QCOMPARE(ProjectorWindow::registry().last()->fullscreenTarget(), screens.first());
+		closeAllProjectors();
+		allowProjectors();
 
 		// The guide entries mirror and drive the toggle buttons.
 		QAction *guides = actionNamed(menu.get(), QStringLiteral("Show safe-area guides"));
@@ -326,7 +334,7 @@ private slots:
 					      QStringLiteral("Rename"),
 					      QStringLiteral("Remove")};
 		QCOMPARE(texts(menu.get()).mid(5), QStringList{"-"} + itemEntries);
-		QVERIFY(!actionNamed(menu.get(), QStringLiteral("Edit Transform..."))->isEnabled());
+		QVERIFY(actionNamed(menu.get(), QStringLiteral("Edit Transform..."))->isEnabled());
 
 		// The entries act on the item.
 		actionNamed(menu.get(), QStringLiteral("Fit to Canvas Width"))->trigger();
@@ -393,10 +401,9 @@ private slots:
 			shown = texts(opened);
 			opened->close();
 		});
-		QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
-					dock.preview()->mapToGlobal(QPoint(10, 10)));
-		QCoreApplication::sendEvent(dock.preview(), &event);
-		QVERIFY(event.isAccepted());
+		// A right press opens it, with or without a scene to edit.
+		QTest::mousePress(dock.preview(), Qt::RightButton, {}, QPoint(10, 10));
+		QTest::mouseRelease(dock.preview(), Qt::RightButton, {}, QPoint(10, 10));
 		// The menu ran, was closed and is gone again.
 		QCOMPARE(shown.value(0), QStringLiteral("Show safe-area guides"));
 		QVERIFY(!opened);

@@ -84,10 +84,12 @@ private slots:
 		QVERIFY(ObsTestEnv::logContains("[stilwane] obs-websocket not available: remote control off"));
 		QVERIFY(!rc->isRegistered());
 		QVERIFY(!rc->isStopped());
-		QCOMPARE(rc->requestTypes().size(), 30);
-		for (const char *audio : {"GetAudioSources", "SetSourceVertical", "SetSourceSeparate",
-					  "SetSourceVerticalVolume", "SplitAudioTrack", "EnableAudioMix"})
-			QVERIFY2(rc->requestTypes().contains(audio), audio);
+		QCOMPARE(rc->requestTypes().size(), 35);
+		for (const char *type :
+		     {"GetAudioSources", "SetSourceVertical", "SetSourceSeparate", "SetSourceVerticalVolume",
+		      "SplitAudioTrack", "EnableAudioMix", "AddTransition", "RenameTransition", "RemoveTransition",
+		      "SetSceneItemTransform", "OpenProjector"})
+			QVERIFY2(rc->requestTypes().contains(type), type);
 	}
 
 	void getCanvas()

@@ -1,0 +1,48 @@
+// The vendor request that opens a projector of the vertical canvas.
+#include <remote/RemoteControl.hpp>
+#include <remote/RequestFields.hpp>
+
+#include <preview/ProjectorWindow.hpp>
+#include <preview/Projectors.hpp>
+
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace stilwane {
+
+// "monitorIndex" counts the monitors as obs-websocket's GetMonitorList does (the application's
+// screens in order), so a client passes on the index it read there; -1 or no index opens a window.
+Result RemoteControl::openProjector(obs_data_t *request, obs_data_t *response)
+{
+	long long index = -1;
+	const RequestFields fields(request);
+	if (fields.readInteger("monitorIndex", &index) == RequestFields::Presence::WrongType)
+		return RequestFields::wrongType("monitorIndex", "an integer");
+	const QList<QScreen *> screens = QGuiApplication::screens();
+	if (index < -1 || index >= screens.size())
+		return Result::plain(Result::RequestFieldOutOfRange,
+				     QString("monitorIndex %1 is no monitor of GetMonitorList (%2 monitors; -1 opens a "
+					     "window)")
+					     .arg(index)
+					     .arg(screens.size()));
+	if (projectorsClosed())
+		return Result::plain(Result::NotReady, "projectors are closed: Stilwane is shutting down");
+
+	bool alreadyOpen = false;
+	ProjectorWindow *window = nullptr;
+	if (index < 0) {
+		window = openWindowProjector();
+	} else {
+		QScreen *screen = screens[index];
+		alreadyOpen = findFullscreenProjector(screen, nullptr) != nullptr;
+		window = openFullscreenProjector(screen);
+	}
+	if (!window)
+		return Result::plain(Result::RequestProcessingFailed, "the projector could not be opened");
+	obs_data_set_int(response, "monitorIndex", index);
+	obs_data_set_bool(response, "fullscreen", index >= 0);
+	obs_data_set_bool(response, "alreadyOpen", alreadyOpen);
+	return Result();
+}
+
+} // namespace stilwane
