@@ -57,50 +57,6 @@ namespace {
 
 using Presence = RequestFields::Presence;
 
-using SceneLookup = std::function<obs_source_t *(const QString &uuid, const QString &name)>;
-
-// A scene named by uuid or by name (the uuid wins when both are given, as in obs-websocket). Returns
-// a new reference, or null with the refusal.
-obs_source_t *resolveScene(obs_data_t *request, const char *uuidField, const char *nameField, const char *what,
-			   const SceneLookup &lookup, Result *error)
-{
-	QString uuid, name;
-	const RequestFields fields(request);
-	Presence hasUuid = fields.readString(uuidField, &uuid);
-	Presence hasName = fields.readString(nameField, &name);
-	if (hasUuid == Presence::WrongType || hasName == Presence::WrongType) {
-		*error = RequestFields::wrongType(hasUuid == Presence::WrongType ? uuidField : nameField, "a string");
-		return nullptr;
-	}
-	obs_source_t *scene = nullptr;
-	if (!uuid.isEmpty()) {
-		scene = lookup(uuid, QString());
-		if (!scene)
-			*error = Result::plain(Result::ResourceNotFound,
-					       QString("no %1 with the uuid '%2'").arg(what, uuid));
-	} else if (!name.isEmpty()) {
-		scene = lookup(QString(), name);
-		if (!scene)
-			*error = Result::plain(Result::ResourceNotFound, QString("no %1 named '%2'").arg(what, name));
-	} else {
-		*error =
-			Result::plain(Result::MissingRequestField, "missing field " + RequestFields::quoted(uuidField) +
-									   " or " + RequestFields::quoted(nameField));
-	}
-	return scene;
-}
-
-obs_source_t *resolveVerticalScene(obs_data_t *request, Result *error)
-{
-	CanvasManager *manager = CanvasManager::instance();
-	return resolveScene(
-		request, "sceneUuid", "sceneName", "vertical scene",
-		[manager](const QString &uuid, const QString &name) {
-			return uuid.isEmpty() ? manager->findSceneByName(name) : manager->findSceneByUuid(uuid);
-		},
-		error);
-}
-
 obs_source_t *findMainScene(const QString &uuid, const QString &name)
 {
 	QByteArray wanted = (uuid.isEmpty() ? name : uuid).toUtf8();

@@ -154,43 +154,12 @@ obs_data_t *transformData(obs_sceneitem_t *item)
 	return data;
 }
 
-// The vertical scene named by sceneUuid or sceneName (the uuid wins), as a new reference.
-obs_source_t *resolveScene(obs_data_t *request, Result *error)
-{
-	QString uuid, name;
-	const RequestFields fields(request);
-	const Presence hasUuid = fields.readString("sceneUuid", &uuid);
-	const Presence hasName = fields.readString("sceneName", &name);
-	if (hasUuid == Presence::WrongType || hasName == Presence::WrongType) {
-		*error = RequestFields::wrongType(hasUuid == Presence::WrongType ? "sceneUuid" : "sceneName",
-						  "a string");
-		return nullptr;
-	}
-	CanvasManager *manager = CanvasManager::instance();
-	if (!uuid.isEmpty()) {
-		obs_source_t *scene = manager->findSceneByUuid(uuid);
-		if (!scene)
-			*error = Result::plain(Result::ResourceNotFound,
-					       QString("no vertical scene with the uuid '%1'").arg(uuid));
-		return scene;
-	}
-	if (!name.isEmpty()) {
-		obs_source_t *scene = manager->findSceneByName(name);
-		if (!scene)
-			*error = Result::plain(Result::ResourceNotFound,
-					       QString("no vertical scene named '%1'").arg(name));
-		return scene;
-	}
-	*error = Result::plain(Result::MissingRequestField, "missing field 'sceneUuid' or 'sceneName'");
-	return nullptr;
-}
-
 } // namespace
 
 Result RemoteControl::setSceneItemTransform(obs_data_t *request, obs_data_t *response)
 {
 	Result error;
-	OBSSourceAutoRelease scene = resolveScene(request, &error);
+	OBSSourceAutoRelease scene = resolveVerticalScene(request, &error);
 	if (!scene)
 		return error;
 	const RequestFields fields(request);

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 #include <obs.hpp>
 
 namespace stilwane {
@@ -38,5 +40,14 @@ public:
 private:
 	obs_data_t *request;
 };
+
+using SceneLookup = std::function<obs_source_t *(const QString &uuid, const QString &name)>;
+
+// A scene named by uuid or by name (the uuid wins when both are given, as in obs-websocket). Returns
+// a new reference, or null with the refusal; what names the kind of scene in the refusal.
+obs_source_t *resolveScene(obs_data_t *request, const char *uuidField, const char *nameField, const char *what,
+			   const SceneLookup &lookup, Result *error);
+// The vertical scene named by "sceneUuid" or "sceneName", a new reference, or null with the refusal.
+obs_source_t *resolveVerticalScene(obs_data_t *request, Result *error);
 
 } // namespace stilwane
