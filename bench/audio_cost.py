@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """What the vertical audio costs OBS: CPU time, OBS's audio thread and the CPU time per thread for five
 configurations of the same length. Run through bench/audio-cost, which builds the module first.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """What the benchmark scripts share: their common options, the module they load and the folder their
 runs' logs go to."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """How long OBS takes to make the vertical canvas ready at start-up, by the number of vertical scenes in
 the scene collection. Run through bench/canvas-ready, which builds the module first.
 

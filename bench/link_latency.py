@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """How long a followed main switch waits before the vertical canvas switches: OBS's program scene is
 switched back and forth through obs-websocket (a main fade) and the module's log line for each
 followed switch carries its queue delay, from the main transition's start (libobs's signal, on the

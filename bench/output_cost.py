@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """What the vertical outputs cost OBS: CPU time and OBS's own profiler figures for three configurations of
 the same length. Run through bench/output-cost, which builds the module first.
 

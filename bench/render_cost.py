@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """What a vertical canvas and the dock's previews cost OBS's graphics thread, from the profiler summary
 OBS logs at exit, measured against a bare canvas. Run through bench/render-cost, which builds the module
 and the reference module first.

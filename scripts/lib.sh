@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Shared helpers of the scripts in this folder; sourced, not run.
 
 note() { printf 'stilwane: %s\n' "$*" >&2; }

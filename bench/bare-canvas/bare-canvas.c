@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* A reference for bench/render-cost: an OBS module that adds nothing but a 1080x1920 canvas showing one
  * colour source, with no dock, no preview and no settings. */
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The output dock's status line: what runs and for how long, the stream's statistics, and the
 // transient messages on top.
 #include <docks/OutputDock.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The exported entry points of the OBS module. The plug-in's code lives in the static library.
 #include <common/Module.hpp>
 #include <plugin/Plugin.hpp>

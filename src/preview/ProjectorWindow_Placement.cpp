@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where a projector window goes: windowed placement, the verified full-screen attempts, always on top.
 #include <preview/ProjectorWindow.hpp>
 

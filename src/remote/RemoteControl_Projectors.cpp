@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The vendor request that opens a projector of the vertical canvas.
 #include <remote/RemoteControl.hpp>
 #include <remote/RequestFields.hpp>

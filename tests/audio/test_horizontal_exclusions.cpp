@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Horizontal exclusions over real libobs scenes, a vertical canvas that mixes its own audio and the test front
 // end's profile: which tracks a source only in vertical scenes loses, when they come back, what pauses the
 // passes, the table kept in the collection and when a collection save is asked for.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The track split over real libobs inputs: which sources take the new vertical track, which lose it, how the
 // horizontal exclusions and the separated sources weigh in, and the track pairs that move nothing.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The mirror of a separated source against real libobs running 7.1 audio: what it forwards, the silence it
 // sends instead, the mixer rule that keeps the source off the vertical track, and the audio canvas under it.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

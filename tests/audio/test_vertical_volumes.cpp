@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Separate vertical volumes over real libobs sources and the test front end's profile: the stored list and
 // its repairs, separate on and off, the conflict with the main stream track, the limit of 64 mirrors, the
 // check timer following a changed vertical track and removed sources, and the status codes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
 // Shared by the canvas-manager tests. Include after <QtTest>: libobs's SIMD macros break the compiler's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The canvas manager against real libobs and the test front end: finding, creating and restoring the
 // canvas, the scene list and its order, and the selection.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Moving the vertical scenes to a new canvas (to change its audio flag): nothing of the scenes may be
 // lost, the old canvas must go without leaking, and the move is refused while an output runs.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // When the manager lets go of the libobs objects it holds: transitions as soon as the canvas is
 // released or they leave the list, replaced copies of main transitions once nothing shows them, the
 // canvas the scenes moved out of at once, and the canvas of a collection when the collection goes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The canvas manager's part of a scene collection: what saveToCollection writes comes back through
 // loadFromCollection after the front end has cleared and restored the collection the way OBS does.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

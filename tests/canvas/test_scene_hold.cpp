@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // SceneHold against real libobs: while held, removing a canvas's scenes from inside
 // obs_canvas_enum_scenes (as OBS does when it clears a collection) frees none of them mid-enumeration,
 // so every scene is reached and removed; released, they are destroyed.

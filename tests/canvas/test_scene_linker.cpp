@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Scene links against real libobs and the test front end: which vertical scene a main scene leads to,
 // the duration a followed main transition gives, and queued work that a newer transition or a
 // collection change made stale.

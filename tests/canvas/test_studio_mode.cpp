@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Studio mode on the vertical canvas: the preview scene, the studio transition to program with OBS's
 // swap setting, and what happens to the preview when scenes or transitions change under it.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The studio swap on its own: which end report of a studio transition puts which scene into the
 // preview, and which reports are stale.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

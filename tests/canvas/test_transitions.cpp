@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Vertical scene switches through real libobs transitions: which transition is used, for how long, what
 // is logged, and how the list of vertical transitions may change while one runs.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

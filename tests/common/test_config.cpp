@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // config.json: defaults, load-time corrections, the save/reload round trip and the backup file.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.
 #include <QtTest>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one logging function: the prefix, a tag of its own, and debug lines only on request.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.
 #include <QtTest>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main-output probe against in-memory profiles of the test front end, a real streaming service and
 // real libobs outputs made active by a small sink output that encodes audio.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

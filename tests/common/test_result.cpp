@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The outcome type: its codes, its two languages (the user's table and the English one) and the
 // sentences that wrap a reason.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The generate dialog as a real widget under Xvfb, over the real canvas manager and the test front
 // end's main scenes: what it preselects, how the proposed name follows the main scene until the user
 // types one, which rows each template shows, what it accepts, and the scene it generates.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The dialogs the scenes dock opens, driven through the dock over the real canvas manager: the link
 // dialog, the per-scene transition dialog (also while the canvas changes under it) and generating a
 // scene from a main scene.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings dialog as a real widget under Xvfb, over the real canvas manager, the real encoder
 // registry and the test front end: what it shows, what running outputs lock and refuse, what it
 // stores and writes, and what it changes on the live canvas.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The transform dialog on real scene items: what it shows, what each field writes, reset, its
 // ranges, Enter, and its three ways in from the sources tab.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

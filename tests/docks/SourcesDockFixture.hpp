@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
 // Shared by the sources dock tests: the dock in a shown window over the real canvas manager, with

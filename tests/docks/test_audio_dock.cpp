@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The audio page as a real widget under Xvfb over real libobs sources: the level meter's fall and texts,
 // rows for shared and vertical-only sources, re-sorting after a rename, the use-vertical switch, the master
 // meter around a modal window, and the track split refused when an output became busy while the user was

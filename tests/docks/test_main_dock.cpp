@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main dock as a real widget under Xvfb, with the real preview on a real vertical canvas: the
 // tabs, collapsing the pages, keeping the preview at the height that shows the whole canvas, and the
 // tool row's buttons.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The output dock as a real widget under Xvfb over the real canvas manager and the real output
 // object, whose reports are emitted as its signals; the clock and counters of a running output
 // are stood in for. Covers the no-key notice, start failures, the priority of messages, the stream's

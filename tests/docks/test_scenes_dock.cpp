@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The scenes dock as a real widget under Xvfb over the real canvas manager: its rows and markers in
 // and out of studio mode, switching by click, adding, renaming, removing and moving scenes, its
 // context menu and its behaviour without a canvas.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The rows of the sources list as real widgets under Xvfb: the type icon taken from the main window's
 // icon properties (and redrawn on a theme change), the eliding name, and reordering by a real drag and
 // drop in the list, which moves the scene item only for drops between rows.

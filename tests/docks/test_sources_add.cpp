@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Adding to the edited vertical scene through the sources dock, on real libobs: new sources with
 // unique names, the name dialog and its refusals, the fit of new sources (also once an image's size
 // becomes known), and main scenes and existing sources picked from a list and fitted to the width.

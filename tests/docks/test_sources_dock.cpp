@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The sources dock as a real widget under Xvfb over real libobs scenes: rows rebuilt from the edited
 // scene, one rebuild for a burst of scene signals, the shared item selection, the row toggles, the
 // item buttons and context menu, and reordering by drag and drop.

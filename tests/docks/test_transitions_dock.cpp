@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The transitions page of the main dock as a real widget under Xvfb over the real canvas manager and
 // real libobs transitions: the choice following the model and the user, adding by type with the
 // proposed unique name, renaming, removing with confirmation, the duration and the match setting, and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Shared parts of the end-to-end tests.
 
 Starting OBS costs seconds, so a test class drives OBS once in setUpClass through a list of phases

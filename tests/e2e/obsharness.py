@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Runs the real OBS Studio headless with (or without) the built Stilwane module, for end-to-end tests
 and for scripts/run-obs.
 

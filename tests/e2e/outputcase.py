@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Shared parts of the end-to-end tests of the vertical outputs (stream, recording, replay buffer) and
 of bench/output-cost: the vendor's output requests and events, OBS's main outputs driven through
 obs-websocket, the settings both sides are seeded with, and the names of the vertical files.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """An RTMP server that refuses every publisher, as a server does that knows neither the application nor
 the stream key: it completes the RTMP handshake, reads the publisher's first command (librtmp's
 "connect") and hangs up without an answer.

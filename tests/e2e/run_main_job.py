@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Starts OBS 32 twice with the built module in one throwaway HOME, the self-test on, and keeps a
 screenshot of each run: the first run shows the dock's Scenes tab (and its self-test generates the
 four vertical scenes), the second the Sources tab (its self-test finds the scenes in the saved

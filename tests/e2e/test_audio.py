@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The vertical audio in the real OBS, heard in the files: OBS's own recording and the vertical recording
 (which follows it) carry looping test tones played by media sources, and each tone's level is measured
 per audio stream with a band-pass around its frequency.

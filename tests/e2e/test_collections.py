@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Scene-collection switches with the module: every collection ends up with exactly one vertical
 canvas of its own, a collection switched back to keeps its canvas, and OBS survives it all.
 

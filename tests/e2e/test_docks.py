@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The dock's Scenes and Sources tabs as a user sees them, read off the screen with OCR.
 
 The same two OBS runs as scripts/run-obs (run_main_job.run_with_tab), in one throwaway HOME with the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The vertical recording and replay buffer in the real OBS, following OBS's own recording and replay
 buffer, and their files: names, containers, picture size, length and whether they play.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The module where OBS makes things hard for it, in the real OBS: a vertical stream the server refuses,
 vendor requests inside a SerialFrame request batch (run on OBS's graphics thread), and scene-collection
 switches while OBS's own recording runs (libobs then gives a restored canvas no video).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The plug-in's hotkeys in the real OBS, pressed through obs-websocket's TriggerHotkeyByName.
 
 One OBS run, config.json seeded with a binding of the save-replay hotkey: OBS lists the nine global

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """OBS with the module: first start, restart with the same HOME, and clean shutdowns.
 
 Two OBS runs in one throwaway HOME:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Scene links in the real OBS: main scenes switched through obs-websocket's own requests make the
 linked vertical scenes current (vendor GetCanvas, the log line with trigger and queue delay, the vendor
 event); with match-main-transition on, a main cut gives a vertical cut; in studio mode the main preview

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The vertical preview in the main dock, judged by the pixels a user sees on the screen, and the guide
 image the module exports for STILWANE_GUIDE_PNG.
 

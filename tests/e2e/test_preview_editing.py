@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Editing an item in the vertical preview with the real mouse and keyboard (xdotool, XTEST input on
 the Xvfb screen) in the real OBS, read back through obs-websocket.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Projector windows of the vertical canvas in the real OBS, opened the way a user opens them.
 
 X11 (Xvfb, no window manager), three OBS runs in one HOME with the self-test on, which makes

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Remote control of the vertical canvas through obs-websocket's CallVendorRequest (vendor "stilwane")
 in the real OBS: scenes created, generated from the main scene, renamed, moved, switched and removed;
 studio mode's preview and transition; the vertical transitions; the vendor events; malformed

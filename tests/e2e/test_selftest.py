@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The module's self-test (STILWANE_SELFTEST=1) in the real OBS: the four generated vertical scenes,
 their geometry as the log and obs-websocket show it, their return after a restart, and the vertical
 studio mode following OBS's studio mode.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The vertical stream in the real OBS, to local receivers in OBS's network namespace: started with OBS's
 main stream, carried over plain RTMP and over RTMPS, through a receiver that dies and comes back, and
 OBS interrupted while all three vertical outputs run.

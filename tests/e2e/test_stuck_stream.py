@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """A vertical stream stuck connecting, in the real OBS: the server takes the TCP connection and never
 answers the RTMP handshake, so libobs's connection attempt lasts until librtmp gives up (about half a
 minute), and a forced stop of the output waits for it.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The dock's Transitions tab in the real OBS, worked with real mouse and keyboard input (xdotool).
 
 OBS starts with the tab open (main_dock_tab 2 in config.json, as a user's earlier session would

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """OBS on Wayland: the module under a headless weston, its preview drawn by libobs into the dock.
 
 One OBS run in a fresh HOME with the self-test on, on Qt's Wayland platform (no X display at all).

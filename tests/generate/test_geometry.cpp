@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Item placement and the layout templates on real libobs sources of known sizes, on a 1080x1920
 // vertical canvas beside a 1920x1080 main canvas.
 #include <QtTest>

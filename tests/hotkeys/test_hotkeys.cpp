@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The plug-in's hotkeys on real libobs: the global ones with their bindings in config.json and their
 // presses through the output dock, one hotkey per vertical scene that follows the scenes, presses that
 // come late, and the plug-in's wiring of the projector hotkey and of OBS's exit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The choice of the vertical video encoder against the encoder and output types that the real OBS
 // modules register in libobs.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The vertical recording and replay buffer against real libobs: file names, the container choice,
 // real recordings with obs_x264, forced stops, replay saves and stale reports.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The vertical stream and the shared encoders against real libobs: refusals, the encoder choice and
 // its settings, and streams to a port on which nothing listens.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Damaged input through the real loading code: thousands of config.json files and "stilwane" collection
 // objects, made from valid ones by a generator with a fixed seed. Nothing may crash, loaded values stay
 // in their ranges, and whatever was not damaged (other keys, keys of other versions, the good parts of

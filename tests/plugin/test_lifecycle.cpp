@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The module's start-up, front-end events, collection switches and shut-down, driven through the
 // test front end in the order OBS raises them.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

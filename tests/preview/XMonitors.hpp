@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
 // Monitors for the preview tests, added to and removed from the test's X server. Include after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The safe-area guides: the safe rectangle of each preset, the phone mock-up pictures, the grid and
 // frame drawn by libobs, the exported guide picture, and the icons of the docks' buttons.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

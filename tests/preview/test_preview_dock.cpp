@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The preview dock against the real canvas manager: letterboxing, tooltips, studio-mode layout, the
 // guide toggles, the fitted height and the context menu.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Editing items in the preview: the geometry as tables, then the real preview dock on the screen,
 // driven by synthetic mouse and key events against a real canvas and scene.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

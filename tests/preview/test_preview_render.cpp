@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The preview drawn for real: libobs renders the vertical canvas into the dock's native windows under
 // Xvfb (llvmpipe, EGL), and the test reads the windows' pixels back from the X server. Mesa's
 // software path presents into the X window itself, so an ordinary window grab sees what libobs drew.

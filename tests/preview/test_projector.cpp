@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Projector windows for real: top-level widgets under Xvfb with libobs drawing the vertical canvas into
 // them. More monitors come from RandR 1.5 monitors added to the Xvfb screen, of which Qt makes screens
 // of their own and which it drops again when they are deleted, as when a monitor is unplugged; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The libobs display widget in a real QApplication under Xvfb: when the display comes to life, how
 // the size updates are coalesced, and that nothing draws into a native window that is gone.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
 // Calls into the remote control as obs-websocket would, and reads its answers and events as JSON.

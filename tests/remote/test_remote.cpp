@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The obs-websocket vendor requests and events of the remote control against the real canvas manager,
 // with the module loaded into the test front end (which has no obs-websocket, so the vendor is not
 // registered and the requests are called directly or through the registered callback).

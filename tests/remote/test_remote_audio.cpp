@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The obs-websocket vendor requests and the event of the vertical audio, with the module loaded into the test
 // front end over real libobs sources: the listed fields, the refusals and their codes, the changes acting on
 // a separated source's mirror, the track split and the audio mix without any question, and the coalesced

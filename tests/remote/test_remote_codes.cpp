@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The codes of the remote control's refusals: one of obs-websocket's request status numbers beside
 // the English words, for every kind of refusal, against the real canvas manager and output object
 // with the module loaded into the test front end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The obs-websocket vendor requests and events of the vertical outputs, against the real output object
 // with the module loaded into the test front end. Nothing here starts an output: the end-to-end test
 // records for real.

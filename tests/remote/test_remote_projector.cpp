@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The vendor request OpenProjector against the real projector windows, with the module loaded into the
 // test front end: windows and full-screen projectors, monitor indexes as obs-websocket's
 // GetMonitorList counts them (the application's screens in order), refusals and OBS's exit.

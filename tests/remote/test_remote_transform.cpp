@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The vendor request SetSceneItemTransform against the real canvas manager, with the module loaded
 // into the test front end: what it changes, what it leaves, and every refusal with its code.
 // QtTest first: libobs's SIMD macros break the compiler's intrinsics headers included after them.

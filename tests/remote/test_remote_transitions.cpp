@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The vendor requests that add, rename and remove vertical transitions, against the real canvas
 // manager with the module loaded into the test front end: a table of accepted and refused calls with
 // the list each leaves, and a transition added by request then running a switch.

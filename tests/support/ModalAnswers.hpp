@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
 // Answers every modal question of the plug-in in place of a user, and records what was asked.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Checks the harness against what OBS 32 does, so that plug-in tests built on it can be trusted.
 #include <QDockWidget>
 #include <QPointer>
