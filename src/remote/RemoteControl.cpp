@@ -30,6 +30,8 @@ void setFailure(obs_data_t *response, const Result &failure)
 	obs_data_set_bool(response, "success", false);
 	obs_data_set_string(response, "error", failure.englishText().toUtf8().constData());
 	obs_data_set_int(response, "code", failure.code());
+	// obs-websocket 5's name for it, which controllers written against obs-websocket read.
+	obs_data_set_int(response, "errorCode", failure.code());
 }
 
 Result notReady(const char *text)
@@ -233,8 +235,14 @@ void RemoteControl::runJob(const std::shared_ptr<Job> &job)
 
 void RemoteControl::handle(const char *requestType, obs_data_t *request, obs_data_t *response)
 {
+	// Every refusal goes to the log, so that a user can see why a controller's button did nothing.
+	const auto refuse = [&](const Result &failure) {
+		stilwaneLog(LOG_INFO, "remote request %s refused (%d): %s", requestType ? requestType : "",
+			    failure.code(), failure.englishText().toUtf8().constData());
+		setFailure(response, failure);
+	};
 	if (stopped.load()) {
-		setFailure(response, notReady(everStarted.load() ? kShuttingDown : kNotStarted));
+		refuse(notReady(everStarted.load() ? kShuttingDown : kNotStarted));
 		return;
 	}
 	const RequestEntry *found = nullptr;
@@ -243,14 +251,12 @@ void RemoteControl::handle(const char *requestType, obs_data_t *request, obs_dat
 			found = entry;
 	}
 	if (!found) {
-		setFailure(response,
-			   Result::plain(Result::UnknownRequestType,
-					 QString("unknown request type '%1'").arg(QString::fromUtf8(requestType))));
+		refuse(Result::plain(Result::UnknownRequestType,
+				     QString("unknown request type '%1'").arg(QString::fromUtf8(requestType))));
 		return;
 	}
 	if (!CanvasManager::instance()->hasCanvas()) {
-		setFailure(response,
-			   notReady("the vertical canvas is not available (OBS is loading or switching collections)"));
+		refuse(notReady("the vertical canvas is not available (OBS is loading or switching collections)"));
 		return;
 	}
 
@@ -258,11 +264,8 @@ void RemoteControl::handle(const char *requestType, obs_data_t *request, obs_dat
 	obs_data_clear(response);
 	obs_data_set_bool(response, "success", true);
 	const Result result = (this->*found->handler)(request ? request : empty.Get(), response);
-	if (!result) {
-		stilwaneLog(LOG_DEBUG, "remote request %s refused (%d): %s", found->type, result.code(),
-			    result.englishText().toUtf8().constData());
-		setFailure(response, result);
-	}
+	if (!result)
+		refuse(result);
 }
 
 // ---- events
@@ -278,6 +281,8 @@ void RemoteControl::connectCanvasSignals()
 	connect(manager, &CanvasManager::currentSceneChanged, this, &RemoteControl::onCurrentSceneChanged);
 	connect(manager, &CanvasManager::previewSceneChanged, this, &RemoteControl::onPreviewSceneChanged);
 	connect(manager, &CanvasManager::studioModeChanged, this, &RemoteControl::onStudioModeChanged);
+	connect(manager, &CanvasManager::transitionSettingsChanged, this, &RemoteControl::onTransitionSettingsChanged);
+	connect(manager, &CanvasManager::transitionsChanged, this, &RemoteControl::onTransitionSettingsChanged);
 	connect(SceneLinker::instance(), &SceneLinker::linkFollowed, this, &RemoteControl::onLinkFollowed);
 	connectOutputSignals();
 	connectAudioSignals();
@@ -286,6 +291,8 @@ void RemoteControl::connectCanvasSignals()
 		announcedCanvas = QString::fromUtf8(obs_canvas_get_uuid(manager->canvas()));
 	announcedCurrent = manager->currentSceneUuid();
 	announcedPreview = manager->previewSceneUuid();
+	announcedTransition = manager->selectedTransitionUuid();
+	announcedDuration = manager->transitionDuration();
 }
 
 // Sent once the current front-end event has gone to every module: during a collection switch or
@@ -357,6 +364,7 @@ void RemoteControl::onCurrentSceneChanged()
 	OBSSourceAutoRelease scene = manager->currentScene();
 	OBSDataAutoRelease data = sceneEventData(scene);
 	emitEvent("CurrentSceneChanged", data);
+	emitEvent("CurrentProgramSceneChanged", data);
 }
 
 void RemoteControl::onPreviewSceneChanged()
@@ -368,6 +376,7 @@ void RemoteControl::onPreviewSceneChanged()
 	OBSSourceAutoRelease scene = manager->previewScene();
 	OBSDataAutoRelease data = sceneEventData(scene);
 	emitEvent("PreviewSceneChanged", data);
+	emitEvent("CurrentPreviewSceneChanged", data);
 }
 
 void RemoteControl::onStudioModeChanged()
@@ -375,6 +384,9 @@ void RemoteControl::onStudioModeChanged()
 	OBSDataAutoRelease data = obs_data_create();
 	obs_data_set_bool(data, "studioMode", CanvasManager::instance()->studioMode());
 	emitEvent("StudioModeChanged", data);
+	OBSDataAutoRelease state = obs_data_create();
+	obs_data_set_bool(state, "studioModeEnabled", CanvasManager::instance()->studioMode());
+	emitEvent("StudioModeStateChanged", state);
 }
 
 void RemoteControl::onLinkFollowed(const QString &sceneUuid, const QString &sceneName, const QString &mainSceneUuid,

@@ -88,6 +88,8 @@ private:
 	void onCurrentSceneChanged();
 	void onPreviewSceneChanged();
 	void onStudioModeChanged();
+	// obs-websocket 5's transition events, in RemoteControl_WebSocket5.cpp.
+	void onTransitionSettingsChanged();
 	void onLinkFollowed(const QString &sceneUuid, const QString &sceneName, const QString &mainSceneUuid,
 			    const QString &trigger);
 	void connectOutputSignals();
@@ -120,6 +122,23 @@ private:
 	Result removeTransition(obs_data_t *request, obs_data_t *response);
 	// A projector window or full-screen projector, in RemoteControl_Projectors.cpp.
 	Result openProjector(obs_data_t *request, obs_data_t *response);
+	// obs-websocket 5's requests that have no older name here, in RemoteControl_WebSocket5.cpp.
+	Result getCurrentProgramScene(obs_data_t *request, obs_data_t *response);
+	Result getCurrentPreviewScene(obs_data_t *request, obs_data_t *response);
+	Result getCurrentSceneTransition(obs_data_t *request, obs_data_t *response);
+	Result getSceneItemTransform(obs_data_t *request, obs_data_t *response);
+	Result getSceneSceneTransitionOverride(obs_data_t *request, obs_data_t *response);
+	Result getStreamStatus(obs_data_t *request, obs_data_t *response);
+	Result getRecordStatus(obs_data_t *request, obs_data_t *response);
+	Result getReplayBufferStatus(obs_data_t *request, obs_data_t *response);
+	Result toggleStream(obs_data_t *request, obs_data_t *response);
+	Result toggleRecord(obs_data_t *request, obs_data_t *response);
+	Result toggleReplayBuffer(obs_data_t *request, obs_data_t *response);
+	// obs-websocket 5's input requests on the vertical volume and mute, in RemoteControl_Audio.cpp.
+	Result getInputVolume(obs_data_t *request, obs_data_t *response);
+	Result getInputMute(obs_data_t *request, obs_data_t *response);
+	Result setInputMute(obs_data_t *request, obs_data_t *response);
+	Result toggleInputMute(obs_data_t *request, obs_data_t *response);
 	// The vertical outputs, in RemoteControl_Outputs.cpp.
 	Result getOutputStatus(obs_data_t *request, obs_data_t *response);
 	Result startStream(obs_data_t *request, obs_data_t *response);
@@ -147,6 +166,8 @@ private:
 	QString announcedCanvas;
 	QString announcedCurrent;
 	QString announcedPreview;
+	QString announcedTransition;
+	int announcedDuration = -1;
 	std::atomic<bool> stopped{true};
 	std::atomic<bool> everStarted{false};
 	std::atomic<int> waitMs{kDefaultWaitMs};

@@ -56,18 +56,24 @@ void setSourceFields(obs_data_t *data, const AudioSourceState &state)
 		translateEnglish(AudioSourceActions::separateStatusKey(state.separateStatus)).toUtf8().constData());
 }
 
-// An audio source of the vertical scenes named by sourceUuid or sourceName (the uuid wins).
+// An audio source of the vertical scenes named by sourceUuid or sourceName, or by obs-websocket 5's
+// inputUuid or inputName (a uuid wins).
 Result resolveSource(obs_data_t *request, AudioSourceState *out)
 {
 	QString uuid, name;
 	const RequestFields fields(request);
-	const Presence hasUuid = fields.readString("sourceUuid", &uuid);
-	const Presence hasName = fields.readString("sourceName", &name);
-	if (hasUuid == Presence::WrongType || hasName == Presence::WrongType)
-		return RequestFields::wrongType(hasUuid == Presence::WrongType ? "sourceUuid" : "sourceName",
-						"a string");
+	for (const char *field : {"sourceUuid", "inputUuid", "sourceName", "inputName"}) {
+		QString value;
+		const bool isUuid = QByteArray(field).endsWith("Uuid");
+		if (fields.readString(field, &value) == Presence::WrongType)
+			return RequestFields::wrongType(field, "a string");
+		QString &target = isUuid ? uuid : name;
+		if (target.isEmpty())
+			target = value;
+	}
 	if (uuid.isEmpty() && name.isEmpty())
-		return Result::plain(Result::MissingRequestField, "missing field 'sourceUuid' or 'sourceName'");
+		return Result::plain(Result::MissingRequestField,
+				     "missing field 'sourceUuid' or 'sourceName' (or 'inputUuid' or 'inputName')");
 	const bool byUuid = !uuid.isEmpty();
 	for (const AudioSourceState &state : AudioSourceActions::listSources(probeMainOutputs(), profileChanging())) {
 		const char *key = byUuid ? obs_source_get_uuid(state.source) : obs_source_get_name(state.source);
@@ -214,6 +220,48 @@ Result RemoteControl::setSourceVerticalVolume(obs_data_t *request, obs_data_t *r
 	return Result();
 }
 
+// obs-websocket 5's input requests, on the volume and mute the vertical track hears.
+Result RemoteControl::getInputVolume(obs_data_t *request, obs_data_t *response)
+{
+	AudioSourceState state;
+	if (Result error = resolveSource(request, &state); !error)
+		return error;
+	obs_data_set_double(response, "inputVolumeMul", double(state.volumeMul));
+	obs_data_set_double(response, "inputVolumeDb", volumeDb(state.volumeMul));
+	return Result();
+}
+
+Result RemoteControl::getInputMute(obs_data_t *request, obs_data_t *response)
+{
+	AudioSourceState state;
+	if (Result error = resolveSource(request, &state); !error)
+		return error;
+	obs_data_set_bool(response, "inputMuted", state.muted);
+	return Result();
+}
+
+Result RemoteControl::setInputMute(obs_data_t *request, obs_data_t *)
+{
+	AudioSourceState state;
+	if (Result error = resolveSource(request, &state); !error)
+		return error;
+	bool muted = false;
+	if (Result error = requireBool(request, "inputMuted", &muted); !error)
+		return error;
+	return AudioSourceActions::instance()->setMuted(state.source, muted);
+}
+
+Result RemoteControl::toggleInputMute(obs_data_t *request, obs_data_t *response)
+{
+	AudioSourceState state;
+	if (Result error = resolveSource(request, &state); !error)
+		return error;
+	if (Result done = AudioSourceActions::instance()->setMuted(state.source, !state.muted); !done)
+		return done;
+	obs_data_set_bool(response, "inputMuted", !state.muted);
+	return Result();
+}
+
 Result RemoteControl::splitAudioTrack(obs_data_t *, obs_data_t *response)
 {
 	if (Result done = AudioActions::splitTrack(nullptr); !done)
@@ -249,8 +297,8 @@ void RemoteControl::noteAudioChange(const QString &sourceUuid)
 	const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
 				    std::chrono::steady_clock::now().time_since_epoch())
 				    .count();
-	const int64_t wait =
-		lastAudioEventMs < 0 ? 0 : std::max<int64_t>(0, lastAudioEventMs + kAudioEventSpacingMs - now);
+	const int64_t wait = lastAudioEventMs < 0 ? 0
+						  : std::max<int64_t>(0, lastAudioEventMs + kAudioEventSpacingMs - now);
 	QTimer::singleShot(int(wait), this, &RemoteControl::flushAudioChange);
 }
 

@@ -19,6 +19,17 @@ Result RemoteControl::openProjector(obs_data_t *request, obs_data_t *response)
 	const RequestFields fields(request);
 	if (fields.readInteger("monitorIndex", &index) == RequestFields::Presence::WrongType)
 		return RequestFields::wrongType("monitorIndex", "an integer");
+	// obs-websocket 5's OpenVideoMixProjector names the mix: the vertical canvas is the program of its
+	// own, with no preview or multiview projector.
+	QString mix;
+	const RequestFields::Presence hasMix = fields.readString("videoMixType", &mix);
+	if (hasMix == RequestFields::Presence::WrongType)
+		return RequestFields::wrongType("videoMixType", "a string");
+	if (hasMix == RequestFields::Presence::Present && mix != QLatin1String("OBS_WEBSOCKET_VIDEO_MIX_TYPE_PROGRAM"))
+		return Result::plain(Result::InvalidRequestField,
+				     QString("videoMixType '%1': the vertical canvas has only the projector "
+					     "OBS_WEBSOCKET_VIDEO_MIX_TYPE_PROGRAM")
+					     .arg(mix));
 	const QList<QScreen *> screens = QGuiApplication::screens();
 	if (index < -1 || index >= screens.size())
 		return Result::plain(Result::RequestFieldOutOfRange,

@@ -14,6 +14,9 @@
 
 namespace stilwane {
 
+// The older names stay: clients written for them keep working. The second block holds obs-websocket 5's
+// names, so that a controller written against obs-websocket sends its own requests to the vendor; where
+// both exist they share one handler, which reads either set of fields.
 const RemoteControl::RequestEntry RemoteControl::requestTable[] = {
 	{"GetCanvas", &RemoteControl::getCanvas},
 	{"GetSceneList", &RemoteControl::getSceneList},
@@ -50,6 +53,31 @@ const RemoteControl::RequestEntry RemoteControl::requestTable[] = {
 	{"SplitAudioTrack", &RemoteControl::splitAudioTrack},
 	{"EnableAudioMix", &RemoteControl::enableAudioMix},
 	{"OpenProjector", &RemoteControl::openProjector},
+
+	{"GetCurrentProgramScene", &RemoteControl::getCurrentProgramScene},
+	{"SetCurrentProgramScene", &RemoteControl::setCurrentScene},
+	{"GetCurrentPreviewScene", &RemoteControl::getCurrentPreviewScene},
+	{"SetCurrentPreviewScene", &RemoteControl::setPreviewScene},
+	{"TriggerStudioModeTransition", &RemoteControl::transitionToProgram},
+	{"SetSceneName", &RemoteControl::renameScene},
+	{"GetSceneTransitionList", &RemoteControl::getTransitionList},
+	{"GetCurrentSceneTransition", &RemoteControl::getCurrentSceneTransition},
+	{"SetCurrentSceneTransition", &RemoteControl::setCurrentTransition},
+	{"SetCurrentSceneTransitionDuration", &RemoteControl::setTransitionDuration},
+	{"GetSceneItemTransform", &RemoteControl::getSceneItemTransform},
+	{"GetSceneSceneTransitionOverride", &RemoteControl::getSceneSceneTransitionOverride},
+	{"GetStreamStatus", &RemoteControl::getStreamStatus},
+	{"ToggleStream", &RemoteControl::toggleStream},
+	{"GetRecordStatus", &RemoteControl::getRecordStatus},
+	{"ToggleRecord", &RemoteControl::toggleRecord},
+	{"GetReplayBufferStatus", &RemoteControl::getReplayBufferStatus},
+	{"ToggleReplayBuffer", &RemoteControl::toggleReplayBuffer},
+	{"OpenVideoMixProjector", &RemoteControl::openProjector},
+	{"GetInputVolume", &RemoteControl::getInputVolume},
+	{"SetInputVolume", &RemoteControl::setSourceVerticalVolume},
+	{"GetInputMute", &RemoteControl::getInputMute},
+	{"SetInputMute", &RemoteControl::setInputMute},
+	{"ToggleInputMute", &RemoteControl::toggleInputMute},
 	{nullptr, nullptr},
 };
 
@@ -176,6 +204,7 @@ Result RemoteControl::getSceneList(obs_data_t *, obs_data_t *response)
 {
 	CanvasManager *manager = CanvasManager::instance();
 	OBSDataArrayAutoRelease list = obs_data_array_create();
+	long long index = 0;
 	for (const SceneRef &ref : manager->scenes()) {
 		OBSSourceAutoRelease scene = manager->findSceneByUuid(ref.uuid);
 		if (!scene)
@@ -183,6 +212,8 @@ Result RemoteControl::getSceneList(obs_data_t *, obs_data_t *response)
 		OBSDataAutoRelease priv = obs_source_get_private_settings(scene);
 		OBSDataAutoRelease item = obs_data_create();
 		setSceneFields(item, scene);
+		// The place in the user's order, top first (obs-websocket counts its own list from the bottom).
+		obs_data_set_int(item, "sceneIndex", index++);
 		obs_data_set_string(item, "link", obs_data_get_string(priv, kLinkKey));
 		obs_data_set_string(item, "transitionUuid",
 				    manager->sceneTransitionOverride(scene).toUtf8().constData());
@@ -193,6 +224,17 @@ Result RemoteControl::getSceneList(obs_data_t *, obs_data_t *response)
 	obs_data_set_string(response, "currentSceneUuid", manager->currentSceneUuid().toUtf8().constData());
 	obs_data_set_string(response, "previewSceneUuid",
 			    manager->studioMode() ? manager->previewSceneUuid().toUtf8().constData() : "");
+	// obs-websocket 5's fields, left out when there is no such scene.
+	OBSSourceAutoRelease current = manager->currentScene();
+	OBSSourceAutoRelease preview = manager->studioMode() ? manager->previewScene() : nullptr;
+	if (current) {
+		obs_data_set_string(response, "currentProgramSceneName", obs_source_get_name(current));
+		obs_data_set_string(response, "currentProgramSceneUuid", obs_source_get_uuid(current));
+	}
+	if (preview) {
+		obs_data_set_string(response, "currentPreviewSceneName", obs_source_get_name(preview));
+		obs_data_set_string(response, "currentPreviewSceneUuid", obs_source_get_uuid(preview));
+	}
 	return Result();
 }
 
@@ -383,51 +425,8 @@ Result RemoteControl::generateScene(obs_data_t *request, obs_data_t *response)
 	return Result();
 }
 
-Result RemoteControl::getTransitionList(obs_data_t *, obs_data_t *response)
-{
-	CanvasManager *manager = CanvasManager::instance();
-	OBSDataArrayAutoRelease list = obs_data_array_create();
-	for (const TransitionInfo &info : manager->transitions()) {
-		OBSDataAutoRelease item = obs_data_create();
-		obs_data_set_string(item, "transitionUuid", info.uuid.toUtf8().constData());
-		obs_data_set_string(item, "transitionName", info.name.toUtf8().constData());
-		obs_data_set_string(item, "transitionKind", info.typeId.toUtf8().constData());
-		obs_data_set_bool(item, "builtIn", info.builtIn);
-		obs_data_array_push_back(list, item);
-	}
-	obs_data_set_array(response, "transitions", list);
-	obs_data_set_string(response, "currentTransitionUuid", manager->selectedTransitionUuid().toUtf8().constData());
-	obs_data_set_int(response, "transitionDurationMs", manager->transitionDuration());
-	return Result();
-}
-
-Result RemoteControl::setCurrentTransition(obs_data_t *request, obs_data_t *)
-{
-	CanvasManager *manager = CanvasManager::instance();
-	QString uuid;
-	if (Result error = RequestFields(request).requireName("transitionUuid", &uuid); !error)
-		return error;
-	OBSSourceAutoRelease transition = manager->transitionByUuid(uuid);
-	if (!transition)
-		return Result::plain(Result::ResourceNotFound,
-				     QString("no vertical transition with the uuid '%1'").arg(uuid));
-	manager->selectTransition(uuid);
-	return Result();
-}
-
-// Out-of-range durations are clamped to 0..20000 ms like everywhere else in the plug-in; the
-// response says what was applied.
-Result RemoteControl::setTransitionDuration(obs_data_t *request, obs_data_t *response)
-{
-	CanvasManager *manager = CanvasManager::instance();
-	long long ms = 0;
-	if (Result error = RequestFields(request).requireInteger("transitionDurationMs", &ms); !error)
-		return error;
-	manager->setTransitionDuration((int)std::clamp<long long>(ms, 0, kMaxTransitionMs));
-	obs_data_set_int(response, "transitionDurationMs", manager->transitionDuration());
-	return Result();
-}
-
+// Each item has the older flat fields and obs-websocket 5's ("sceneItemEnabled", "sceneItemTransform",
+// ...), bottom first as both count them.
 Result RemoteControl::getSceneItemList(obs_data_t *request, obs_data_t *response)
 {
 	Result error;
@@ -438,6 +437,7 @@ Result RemoteControl::getSceneItemList(obs_data_t *request, obs_data_t *response
 	obs_scene_enum_items(
 		obs_scene_from_source(scene),
 		[](obs_scene_t *, obs_sceneitem_t *item, void *param) {
+			auto *array = static_cast<obs_data_array_t *>(param);
 			obs_source_t *source = obs_sceneitem_get_source(item);
 			vec2 pos, scale;
 			obs_sceneitem_crop crop;
@@ -457,7 +457,8 @@ Result RemoteControl::getSceneItemList(obs_data_t *request, obs_data_t *response
 			obs_data_set_int(entry, "cropBottom", crop.bottom);
 			obs_data_set_bool(entry, "visible", obs_sceneitem_visible(item));
 			obs_data_set_bool(entry, "locked", obs_sceneitem_locked(item));
-			obs_data_array_push_back(static_cast<obs_data_array_t *>(param), entry);
+			setWebSocket5ItemFields(entry, item, (long long)obs_data_array_count(array));
+			obs_data_array_push_back(array, entry);
 			return true;
 		},
 		list.Get());

@@ -3,7 +3,10 @@
 #include <remote/RequestFields.hpp>
 
 #include <canvas/CanvasManager.hpp>
+#include <common/Limits.hpp>
 #include <docks/TransitionsDock.hpp>
+
+#include <algorithm>
 
 namespace stilwane {
 
@@ -150,6 +153,100 @@ Result RemoteControl::removeTransition(obs_data_t *request, obs_data_t *response
 				     QString("the vertical transition '%1' could not be removed").arg(transition.name));
 	// Removing the selected transition selects the fade: the client learns which one is selected now.
 	obs_data_set_string(response, "currentTransitionUuid", manager->selectedTransitionUuid().toUtf8().constData());
+	return Result();
+}
+
+Result RemoteControl::getTransitionList(obs_data_t *, obs_data_t *response)
+{
+	CanvasManager *manager = CanvasManager::instance();
+	OBSDataArrayAutoRelease list = obs_data_array_create();
+	for (const TransitionInfo &info : manager->transitions()) {
+		OBSDataAutoRelease item = obs_data_create();
+		obs_data_set_string(item, "transitionUuid", info.uuid.toUtf8().constData());
+		obs_data_set_string(item, "transitionName", info.name.toUtf8().constData());
+		obs_data_set_string(item, "transitionKind", info.typeId.toUtf8().constData());
+		obs_data_set_bool(item, "builtIn", info.builtIn);
+		OBSSourceAutoRelease source = manager->transitionByUuid(info.uuid);
+		obs_data_set_bool(item, "transitionFixed", manager->isTransitionFixed(info.uuid));
+		obs_data_set_bool(item, "transitionConfigurable", source && obs_source_configurable(source));
+		obs_data_array_push_back(list, item);
+		if (info.uuid == manager->selectedTransitionUuid()) {
+			obs_data_set_string(response, "currentSceneTransitionName", info.name.toUtf8().constData());
+			obs_data_set_string(response, "currentSceneTransitionUuid", info.uuid.toUtf8().constData());
+			obs_data_set_string(response, "currentSceneTransitionKind", info.typeId.toUtf8().constData());
+		}
+	}
+	obs_data_set_array(response, "transitions", list);
+	obs_data_set_string(response, "currentTransitionUuid", manager->selectedTransitionUuid().toUtf8().constData());
+	obs_data_set_int(response, "transitionDurationMs", manager->transitionDuration());
+	return Result();
+}
+
+// By "transitionUuid" or, as obs-websocket 5's SetCurrentSceneTransition, by "transitionName" (the
+// uuid wins when both are given).
+Result RemoteControl::setCurrentTransition(obs_data_t *request, obs_data_t *)
+{
+	CanvasManager *manager = CanvasManager::instance();
+	const RequestFields fields(request);
+	QString uuid, name;
+	const Presence hasUuid = fields.readString("transitionUuid", &uuid);
+	const Presence hasName = fields.readString("transitionName", &name);
+	if (hasUuid == Presence::WrongType)
+		return RequestFields::wrongType("transitionUuid", "a string");
+	if (hasName == Presence::WrongType)
+		return RequestFields::wrongType("transitionName", "a string");
+	if (hasUuid == Presence::Missing && hasName == Presence::Missing)
+		return Result::plain(Result::MissingRequestField, "missing field 'transitionUuid' or 'transitionName'");
+	if (hasUuid == Presence::Present) {
+		if (uuid.isEmpty())
+			return Result::plain(Result::RequestFieldEmpty, "field 'transitionUuid' must not be empty");
+		OBSSourceAutoRelease transition = manager->transitionByUuid(uuid);
+		if (!transition)
+			return Result::plain(Result::ResourceNotFound,
+					     QString("no vertical transition with the uuid '%1'").arg(uuid));
+	} else {
+		for (const TransitionInfo &info : manager->transitions())
+			if (info.name == name)
+				uuid = info.uuid;
+		if (uuid.isEmpty())
+			return Result::plain(Result::ResourceNotFound,
+					     QString("no vertical transition named '%1'").arg(name));
+	}
+	manager->selectTransition(uuid);
+	return Result();
+}
+
+// "transitionDurationMs": out-of-range durations are clamped to 0..20000 ms like everywhere else in
+// the plug-in. obs-websocket 5's "transitionDuration" is refused out of range instead, as
+// obs-websocket refuses it. The response says what was applied, under both names.
+Result RemoteControl::setTransitionDuration(obs_data_t *request, obs_data_t *response)
+{
+	CanvasManager *manager = CanvasManager::instance();
+	const RequestFields fields(request);
+	long long ms = 0;
+	const Presence older = fields.readInteger("transitionDurationMs", &ms);
+	if (older == Presence::WrongType)
+		return RequestFields::wrongType("transitionDurationMs", "an integer");
+	if (older == Presence::Present) {
+		ms = std::clamp<long long>(ms, 0, kMaxTransitionMs);
+	} else {
+		switch (fields.readInteger("transitionDuration", &ms)) {
+		case Presence::Missing:
+			return Result::plain(Result::MissingRequestField,
+					     "missing field 'transitionDurationMs' or 'transitionDuration'");
+		case Presence::WrongType:
+			return RequestFields::wrongType("transitionDuration", "an integer");
+		case Presence::Present:
+			break;
+		}
+		if (ms < 0 || ms > kMaxTransitionMs)
+			return Result::plain(
+				Result::RequestFieldOutOfRange,
+				QString("field 'transitionDuration' must be 0 to %1 ms").arg(kMaxTransitionMs));
+	}
+	manager->setTransitionDuration(int(ms));
+	obs_data_set_int(response, "transitionDurationMs", manager->transitionDuration());
+	obs_data_set_int(response, "transitionDuration", manager->transitionDuration());
 	return Result();
 }
 

@@ -51,4 +51,10 @@ obs_source_t *resolveScene(obs_data_t *request, const char *uuidField, const cha
 // The vertical scene named by "sceneUuid" or "sceneName", a new reference, or null with the refusal.
 obs_source_t *resolveVerticalScene(obs_data_t *request, Result *error);
 
+// A scene item's transform as obs-websocket 5's GetSceneItemTransform answers it, a new object (in
+// RemoteControl_WebSocket5.cpp).
+obs_data_t *sceneItemTransformObject(obs_sceneitem_t *item);
+// Adds the fields obs-websocket 5's GetSceneItemList gives an item to entry; index counts from the bottom.
+void setWebSocket5ItemFields(obs_data_t *entry, obs_sceneitem_t *item, long long index);
+
 } // namespace stilwane

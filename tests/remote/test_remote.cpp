@@ -85,7 +85,7 @@ private slots:
 		QVERIFY(ObsTestEnv::logContains("[stilwane] obs-websocket not available: remote control off"));
 		QVERIFY(!rc->isRegistered());
 		QVERIFY(!rc->isStopped());
-		QCOMPARE(rc->requestTypes().size(), 35);
+		QCOMPARE(rc->requestTypes().size(), 59);
 		for (const char *type :
 		     {"GetAudioSources", "SetSourceVertical", "SetSourceSeparate", "SetSourceVerticalVolume",
 		      "SplitAudioTrack", "EnableAudioMix", "AddTransition", "RenameTransition", "RemoveTransition",
@@ -643,10 +643,11 @@ private slots:
 		m->addScene("Queued");
 		QCOMPARE(spy.count(), 0);
 		QVector<EventRecord> all = events(spy);
-		QCOMPARE(all.size(), 2);
+		QCOMPARE(all.size(), 3);
 		QCOMPARE(all[0].type, QString("SceneListChanged"));
 		QCOMPARE(all[0].data, QJsonObject());
 		QCOMPARE(all[1].type, QString("CurrentSceneChanged"));
+		QCOMPARE(all[2].type, QString("CurrentProgramSceneChanged"));
 	}
 
 	void noEventsAfterStop()

@@ -264,6 +264,34 @@ private slots:
 		QVERIFY(!obs_source_muted(mic));
 	}
 
+	// obs-websocket 5's input requests reach the same volume and mute, the input named as obs-websocket
+	// names it.
+	void obsWebSocketInputRequests()
+	{
+		QJsonObject r = call("SetInputVolume", R"({"inputName": "Mic", "inputVolumeDb": -6})");
+		QCOMPARE(errorOf(r), QString());
+		QVERIFY(std::fabs(obs_source_get_volume(mic) - obs_db_to_mul(-6.0f)) < 1e-6);
+		const QByteArray byUuid =
+			QString(R"({"inputUuid": "%1"})").arg(QString::fromUtf8(obs_source_get_uuid(mic))).toUtf8();
+		r = call("GetInputVolume", byUuid);
+		QVERIFY(std::fabs(r.value("inputVolumeDb").toDouble() + 6.0) < 1e-4);
+		QVERIFY(std::fabs(r.value("inputVolumeMul").toDouble() - obs_db_to_mul(-6.0f)) < 1e-6);
+
+		QCOMPARE(call("SetInputMute", R"({"inputName": "Mic", "inputMuted": true})"),
+			 QJsonObject({{"success", true}}));
+		QVERIFY(obs_source_muted(mic));
+		QCOMPARE(call("GetInputMute", byUuid), QJsonObject({{"success", true}, {"inputMuted", true}}));
+		QCOMPARE(call("ToggleInputMute", R"({"inputName": "Mic"})"),
+			 QJsonObject({{"success", true}, {"inputMuted", false}}));
+		QVERIFY(!obs_source_muted(mic));
+		QCOMPARE(call("SetInputMute", R"({"inputName": "Mic"})").value("errorCode"),
+			 QJsonValue(int(Result::MissingRequestField)));
+		// A source outside the vertical scenes is not the vertical mix's to change.
+		QCOMPARE(call("ToggleInputMute", R"({"inputName": "Desk"})").value("errorCode"),
+			 QJsonValue(int(Result::ResourceNotFound)));
+		QVERIFY(!obs_source_muted(desk));
+	}
+
 	// With the main stream on track 1 and the vertical outputs on track 2 a shared source can have a volume
 	// of its own: then every change lands on its mirror and the source keeps its main-mix settings.
 	void separatedSourceChangesItsMirror()

@@ -202,6 +202,48 @@ private slots:
 		    Result::Success, "");
 		row("override cleared by null", "SetSceneSceneTransitionOverride",
 		    R"({"sceneName": "A", "transitionName": null})", Result::Success, "");
+
+		// obs-websocket 5's names refuse with the codes obs-websocket gives for the same faults.
+		row("ws5 unknown program scene", "SetCurrentProgramScene", R"({"sceneName": "Nope"})",
+		    Result::ResourceNotFound, "no vertical scene named 'Nope'");
+		row("ws5 preview read without studio mode", "GetCurrentPreviewScene", "{}", Result::StudioModeNotActive,
+		    "studio mode is off");
+		row("ws5 preview set without studio mode", "SetCurrentPreviewScene", R"({"sceneName": "A"})",
+		    Result::StudioModeNotActive, "studio mode is off");
+		row("ws5 studio transition without studio mode", "TriggerStudioModeTransition", "{}",
+		    Result::StudioModeNotActive, "studio mode is off");
+		row("ws5 rename onto another", "SetSceneName", R"({"sceneName": "A", "newSceneName": "B"})",
+		    Result::ResourceAlreadyExists, "already exists");
+		row("ws5 transition unnamed", "SetCurrentSceneTransition", "{}", Result::MissingRequestField,
+		    "missing field 'transitionUuid' or 'transitionName'");
+		row("ws5 transition name a number", "SetCurrentSceneTransition", R"({"transitionName": 3})",
+		    Result::InvalidRequestFieldType, "'transitionName' must be a string");
+		row("ws5 unknown transition name", "SetCurrentSceneTransition", R"({"transitionName": "Swirl"})",
+		    Result::ResourceNotFound, "no vertical transition named 'Swirl'");
+		row("ws5 duration missing", "SetCurrentSceneTransitionDuration", "{}", Result::MissingRequestField,
+		    "or 'transitionDuration'");
+		row("ws5 duration as text", "SetCurrentSceneTransitionDuration", R"({"transitionDuration": "5"})",
+		    Result::InvalidRequestFieldType, "must be an integer");
+		row("ws5 duration too long", "SetCurrentSceneTransitionDuration", R"({"transitionDuration": 20001})",
+		    Result::RequestFieldOutOfRange, "must be 0 to 20000 ms");
+		row("ws5 item without id", "GetSceneItemTransform", R"({"sceneName": "A"})",
+		    Result::MissingRequestField, "missing field 'sceneItemId'");
+		row("ws5 unknown item", "GetSceneItemTransform", R"({"sceneName": "A", "sceneItemId": 77})",
+		    Result::ResourceNotFound, "no scene item with the id 77");
+		row("ws5 multiview projector", "OpenVideoMixProjector",
+		    R"({"videoMixType": "OBS_WEBSOCKET_VIDEO_MIX_TYPE_MULTIVIEW"})", Result::InvalidRequestField,
+		    "has only the projector OBS_WEBSOCKET_VIDEO_MIX_TYPE_PROGRAM");
+		row("ws5 projector out of range", "OpenVideoMixProjector",
+		    R"({"videoMixType": "OBS_WEBSOCKET_VIDEO_MIX_TYPE_PROGRAM", "monitorIndex": 99})",
+		    Result::RequestFieldOutOfRange, "no monitor");
+		row("ws5 toggle stream without key", "ToggleStream", "{}", Result::RequestProcessingFailed,
+		    "could not start: No stream key is set");
+		row("ws5 unknown input", "GetInputMute", R"({"inputName": "Nope"})", Result::ResourceNotFound,
+		    "no audio source of the vertical scenes named 'Nope'");
+		row("ws5 input unnamed", "SetInputVolume", R"({"inputVolumeDb": -6})", Result::MissingRequestField,
+		    "missing field");
+		row("ws5 program scene read", "GetCurrentProgramScene", "{}", Result::Success, "");
+		row("ws5 stream status", "GetStreamStatus", "{}", Result::Success, "");
 	}
 
 	void refusalCodes()
@@ -232,14 +274,20 @@ private slots:
 		for (const QJsonObject &r : {direct, threaded}) {
 			if (code == Result::Success) {
 				QCOMPARE(errorOf(r), QString());
-				QVERIFY2(!r.contains("code") && !r.contains("error"), qPrintable(json));
+				QVERIFY2(!r.contains("code") && !r.contains("errorCode") && !r.contains("error"),
+					 qPrintable(json));
 				continue;
 			}
 			QCOMPARE(r.value("success"), QJsonValue(false));
 			QVERIFY2(r.value("error").toString().contains(words), qPrintable(r.value("error").toString()));
 			QCOMPARE(r.value("code"), QJsonValue(code));
-			QCOMPARE(r.keys(), QStringList({"code", "error", "success"}));
+			// obs-websocket 5's name for the same number.
+			QCOMPARE(r.value("errorCode"), QJsonValue(code));
+			QCOMPARE(r.keys(), QStringList({"code", "error", "errorCode", "success"}));
 		}
+		if (code != Result::Success)
+			QVERIFY(ObsTestEnv::logContains(
+				QString("remote request %1 refused (%2)").arg(QString::fromUtf8(type)).arg(code)));
 	}
 
 	// What the link and override requests store is what the canvas manager then reads.
