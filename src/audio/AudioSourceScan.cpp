@@ -16,7 +16,8 @@ namespace {
 class SideWalk {
 public:
 	SideWalk(std::vector<OBSSource> &audio, std::vector<OBSSource> &containers)
-	    : audio(audio), containers(containers)
+		: audio(audio),
+		  containers(containers)
 	{
 	}
 

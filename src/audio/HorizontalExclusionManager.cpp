@@ -131,8 +131,8 @@ void HorizontalExclusionManager::applyExclusions()
 	// The conditions under which sources are touched at all; outside them the stored entries stay as
 	// they are until the mix, the tracks or the probe allow a pass again.
 	CanvasManager *manager = CanvasManager::instance();
-	const bool mixing =
-		manager->hasCanvas() && config().mixAudio && (obs_canvas_get_flags(manager->canvas()) & MIX_AUDIO);
+	const bool mixing = manager->hasCanvas() && config().mixAudio &&
+			    (obs_canvas_get_flags(manager->canvas()) & MIX_AUDIO);
 	const MainOutputTracks probe = mixing ? probeMainOutputs() : MainOutputTracks();
 	const uint32_t verticalBit = trackBit(config().audioTrack);
 	if (!mixing || !probe.valid || !verticalBit || !trackBit(probe.streamTrack) ||

@@ -228,8 +228,7 @@ private:
 
 	// Scenes and selection (CanvasManager_Scenes.cpp)
 	// The first vertical scene match accepts, new reference, or null.
-	template<class Match>
-	obs_source_t *findScene(Match &&match) const;
+	template<class Match> obs_source_t *findScene(Match &&match) const;
 	// Whether scene is a scene of the canvas.
 	bool isVerticalScene(obs_source_t *scene) const;
 

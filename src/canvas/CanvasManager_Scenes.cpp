@@ -21,8 +21,7 @@ bool enumSceneProc(void *param, obs_source_t *source)
 }
 } // namespace
 
-template<class Match>
-obs_source_t *CanvasManager::findScene(Match &&match) const
+template<class Match> obs_source_t *CanvasManager::findScene(Match &&match) const
 {
 	if (!hasCanvas())
 		return nullptr;

@@ -25,7 +25,8 @@ QString sourceUuid(obs_source_t *source)
 } // namespace
 
 VerticalTransitions::VerticalTransitions(CanvasManager &owner, const StudioSwap &studioSwap)
-    : manager(owner), swap(studioSwap)
+	: manager(owner),
+	  swap(studioSwap)
 {
 }
 

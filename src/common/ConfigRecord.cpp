@@ -34,8 +34,7 @@ constexpr IntRange kGuideMargin{0, 1000};
 // Visits every config.json key of the record in file order, so that loading and saving share one
 // list. The ranges are those the settings dialog offers; the replay length is clamped instead and the
 // transition time is clamped where it is used.
-template<class Record, class Visitor>
-void visitFields(Record &r, Visitor &&v)
+template<class Record, class Visitor> void visitFields(Record &r, Visitor &&v)
 {
 	v("width", r.width, kCanvasSide);
 	v("height", r.height, kCanvasSide);
@@ -72,8 +71,7 @@ void visitFields(Record &r, Visitor &&v)
 }
 
 // Projector keys in file order.
-template<class Record, class Visitor>
-void visitProjector(Record &p, Visitor &&v)
+template<class Record, class Visitor> void visitProjector(Record &p, Visitor &&v)
 {
 	constexpr long long kPos = 1000000;
 	v("mode", p.mode, IntRange{});
@@ -138,8 +136,7 @@ struct Read {
 	obs_data_t *data;
 	std::vector<std::string> rejected;
 
-	template<class T>
-	void operator()(const char *key, T &value, IntRange range)
+	template<class T> void operator()(const char *key, T &value, IntRange range)
 	{
 		obs_data_item_t *item = obs_data_item_byname(data, key);
 		if (!item)
@@ -149,8 +146,7 @@ struct Read {
 		obs_data_item_release(&item);
 	}
 
-	template<class T>
-	static bool take(obs_data_item_t *item, T &value, IntRange range)
+	template<class T> static bool take(obs_data_item_t *item, T &value, IntRange range)
 	{
 		if constexpr (std::is_same_v<T, bool>) {
 			if (obs_data_item_gettype(item) != OBS_DATA_BOOLEAN)

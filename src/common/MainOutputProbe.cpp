@@ -126,8 +126,8 @@ MainOutputTracks probeMainOutputs()
 	if (mode == Mode::Advanced && service) {
 		const char *protocol = obs_service_get_protocol(service);
 		if (startsWithNoCase(protocol, "SRT") || startsWithNoCase(protocol, "RIST")) {
-			streamMask =
-				uint32_t(config_get_int(profile, "AdvOut", "StreamMultiTrackAudioMixes")) & kTrackBits;
+			streamMask = uint32_t(config_get_int(profile, "AdvOut", "StreamMultiTrackAudioMixes")) &
+				     kTrackBits;
 			streamTrack = lowestTrack(streamMask);
 		}
 	}
@@ -160,8 +160,8 @@ int firstFreeTrack(const MainOutputTracks &tracks)
 {
 	if (!tracks.valid)
 		return 0;
-	const uint32_t used =
-		tracks.streamMask | tracks.recordingMask | tracks.replayMask | tracks.configuredStreamMask;
+	const uint32_t used = tracks.streamMask | tracks.recordingMask | tracks.replayMask |
+			      tracks.configuredStreamMask;
 	for (int track = 1; track <= kAudioTrackCount; ++track)
 		if (!(used & trackBit(track)))
 			return track;

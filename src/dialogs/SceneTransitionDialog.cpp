@@ -15,7 +15,8 @@ namespace stilwane {
 
 SceneTransitionDialog::SceneTransitionDialog(QWidget *parent, const QString &sceneUuid, const QString &wanted,
 					     int durationMs)
-    : QDialog(parent), uuid(sceneUuid)
+	: QDialog(parent),
+	  uuid(sceneUuid)
 {
 	setWindowTitle(translate("Scenes.TransitionOverride"));
 	auto *form = new QFormLayout(this);

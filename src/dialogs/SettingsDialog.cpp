@@ -444,8 +444,8 @@ void SettingsDialog::onAccept()
 	const bool sizeChanged = edited(widthBox) || edited(heightBox);
 	const bool mixAudio = mixAudioCheck->isChecked();
 	const bool mixChanged = edited(mixAudioCheck);
-	const bool encodingChanged =
-		edited(encoderCombo) || edited(videoBitrateBox) || edited(audioBitrateBox) || edited(audioTrackCombo);
+	const bool encodingChanged = edited(encoderCombo) || edited(videoBitrateBox) || edited(audioBitrateBox) ||
+				     edited(audioTrackCombo);
 
 	// The widgets are locked while busy; this covers an output that started since the last refresh.
 	if (busy && (sizeChanged || mixChanged || encodingChanged)) {

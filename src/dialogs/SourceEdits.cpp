@@ -30,8 +30,8 @@ bool removeItemAfterAsking(QWidget *parent, obs_sceneitem_t *item)
 
 	// The question ran a nested event loop: the item, its scene or the whole collection may be gone.
 	OBSSourceAutoRelease sceneSource = obs_weak_source_get_source(weakScene);
-	obs_scene_t *scene =
-		sceneSource && !obs_source_removed(sceneSource) ? obs_scene_from_source(sceneSource) : nullptr;
+	obs_scene_t *scene = sceneSource && !obs_source_removed(sceneSource) ? obs_scene_from_source(sceneSource)
+									     : nullptr;
 	obs_sceneitem_t *found = scene ? obs_scene_find_sceneitem_by_id(scene, id) : nullptr;
 	if (!found)
 		return false;

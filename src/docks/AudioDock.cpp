@@ -208,8 +208,8 @@ void AudioDock::refreshHeader()
 	const bool sameAsMain = (ctx.probe.streamMask & bit) != 0;
 	sameTrack->setVisible(sameAsMain);
 	split->setVisible(sameAsMain);
-	const bool canvasFree =
-		CanvasManager::instance()->hasCanvas() && !VerticalOutput::instance()->isAnyOutputBusy();
+	const bool canvasFree = CanvasManager::instance()->hasCanvas() &&
+				!VerticalOutput::instance()->isAnyOutputBusy();
 	const bool freeTrack = firstFreeTrack(ctx.probe) != 0;
 	split->setEnabled(canvasFree && ctx.probe.valid && freeTrack);
 	split->setToolTip(translate(!canvasFree ? "Error.CanvasBusy"

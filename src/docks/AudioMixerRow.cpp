@@ -24,7 +24,10 @@
 namespace stilwane {
 
 AudioMixerRow::AudioMixerRow(obs_source_t *source, bool shared, AudioDockContext *context, QWidget *parent)
-    : src(source), shared(shared), context(context), peakSlot(AudioLevel::kFloorDb)
+	: src(source),
+	  shared(shared),
+	  context(context),
+	  peakSlot(AudioLevel::kFloorDb)
 {
 	fader = obs_fader_create(OBS_FADER_LOG);
 	volmeter = obs_volmeter_create(OBS_FADER_LOG);

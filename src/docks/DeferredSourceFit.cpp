@@ -29,7 +29,9 @@ bool sameCrop(const obs_sceneitem_crop &a, const obs_sceneitem_crop &b)
 } // namespace
 
 DeferredSourceFit::DeferredSourceFit(obs_scene_t *scene, obs_source_t *source, obs_sceneitem_t *item, QObject *parent)
-    : QObject(parent), sceneId(scene), id(obs_sceneitem_get_id(item))
+	: QObject(parent),
+	  sceneId(scene),
+	  id(obs_sceneitem_get_id(item))
 {
 	obs_source_t *sceneSource = obs_scene_get_source(scene);
 	OBSWeakSourceAutoRelease weakSceneRef = obs_source_get_weak_source(sceneSource);

@@ -377,8 +377,8 @@ void SourcesDock::onRowChanged(int row)
 	if (updating || dragging)
 		return;
 	QListWidgetItem *entry = row >= 0 ? list->item(row) : nullptr;
-	const int64_t id =
-		entry && (entry->flags() & Qt::ItemIsSelectable) ? entry->data(Qt::UserRole).toLongLong() : -1;
+	const int64_t id = entry && (entry->flags() & Qt::ItemIsSelectable) ? entry->data(Qt::UserRole).toLongLong()
+									    : -1;
 	CanvasManager::instance()->selectItem(id);
 }
 

@@ -193,7 +193,10 @@ private:
 	// not held by it.
 	struct OutputCallbackContext {
 		OutputCallbackContext(VerticalOutput *owner, OutputKind kind, uint64_t generation, obs_output_t *output)
-		    : owner(owner), kind(kind), generation(generation), output(output)
+			: owner(owner),
+			  kind(kind),
+			  generation(generation),
+			  output(output)
 		{
 		}
 		VerticalOutput *owner;

@@ -126,8 +126,8 @@ QString VerticalOutput::makeOutputFilePath(const QString &extension, bool replay
 		return QString();
 	}
 
-	const QString path =
-		replay ? QDir(dir).filePath(name) : uniqueFilePath(dir, QFileInfo(name).completeBaseName(), extension);
+	const QString path = replay ? QDir(dir).filePath(name)
+				    : uniqueFilePath(dir, QFileInfo(name).completeBaseName(), extension);
 	return QDir::toNativeSeparators(path);
 }
 

@@ -326,8 +326,8 @@ QMenu *PreviewDock::buildContextMenu()
 		return [id, weak, action]() {
 			OBSSourceAutoRelease scene = obs_weak_source_get_source(weak);
 			obs_scene_t *sceneData = obs_scene_from_source(scene);
-			if (obs_sceneitem_t *found =
-				    sceneData ? obs_scene_find_sceneitem_by_id(sceneData, id) : nullptr)
+			if (obs_sceneitem_t *found = sceneData ? obs_scene_find_sceneitem_by_id(sceneData, id)
+							       : nullptr)
 				action(found);
 		};
 	};

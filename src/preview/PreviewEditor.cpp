@@ -32,7 +32,9 @@ bool isEditKey(int key)
 } // namespace
 
 PreviewEditor::PreviewEditor(QTDisplay *display, QWidget *dialogParent)
-    : QObject(display), display(display), dialogParent(dialogParent)
+	: QObject(display),
+	  display(display),
+	  dialogParent(dialogParent)
 {
 }
 

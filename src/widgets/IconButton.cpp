@@ -48,7 +48,7 @@ void setThemeClass(QWidget *widget, const QString &classes)
 }
 
 IconButton::IconButton(QWidget *parent, const QString &text, const char *className, const QString &iconPath_)
-    : QToolButton(parent)
+	: QToolButton(parent)
 {
 	setAutoRaise(true);
 	setToolButtonStyle(Qt::ToolButtonIconOnly);

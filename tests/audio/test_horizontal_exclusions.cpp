@@ -282,8 +282,10 @@ private slots:
 		obs_data_set_array(data, "horizontal_exclusions", array);
 
 		manager->loadFromCollection(data);
-		const std::map<QString, uint32_t> loaded{
-			{"a", 0x05}, {"b", 0x02}, {"mixed", 0x01}, {uuidOf(kept), kMain}};
+		const std::map<QString, uint32_t> loaded{{"a", 0x05},
+							 {"b", 0x02},
+							 {"mixed", 0x01},
+							 {uuidOf(kept), kMain}};
 		QCOMPARE(manager->entries(), loaded);
 		QCOMPARE(manager->exclusionBits(kept), 0u);
 

@@ -89,8 +89,8 @@ private slots:
 	{
 		QTest::addColumn<QString>("transition");
 		QTest::addColumn<QString>("logged");
-		QTest::newRow("cut") << QString(kCutUuid)
-				     << logLine("Cut", "cut_transition", 0, "B", "vertical", "manual");
+		QTest::newRow("cut")
+			<< QString(kCutUuid) << logLine("Cut", "cut_transition", 0, "B", "vertical", "manual");
 		QTest::newRow("fade at 0 ms")
 			<< QString(kFadeUuid) << logLine("Fade", "fade_transition", 0, "B", "vertical", "manual");
 	}

@@ -72,8 +72,7 @@ class TestGenerateDialog : public QObject {
 		QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
 	}
 
-	template<class T>
-	T *part(const char *name) const
+	template<class T> T *part(const char *name) const
 	{
 		T *widget = dialog->findChild<T *>(name);
 		if (!widget)

@@ -56,8 +56,7 @@ class TestSettingsDialog : public QObject {
 		QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
 	}
 
-	template<class T>
-	T *w(const char *name) const
+	template<class T> T *w(const char *name) const
 	{
 		return dialog->findChild<T *>(QString("stilwane_settings_") + name);
 	}

@@ -89,8 +89,7 @@ class TestMainDock : public QObject {
 		dock->resize(width, height);
 	}
 
-	template<class T>
-	T *part(const char *name) const
+	template<class T> T *part(const char *name) const
 	{
 		T *widget = dock->findChild<T *>(name);
 		if (!widget)

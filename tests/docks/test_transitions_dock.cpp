@@ -39,8 +39,7 @@ class TestTransitionsDock : public QObject {
 	std::unique_ptr<QWidget> window;
 	TransitionsDock *dock = nullptr;
 
-	template<class T>
-	T *part(const char *name) const
+	template<class T> T *part(const char *name) const
 	{
 		T *widget = dock->findChild<T *>(name);
 		if (!widget)

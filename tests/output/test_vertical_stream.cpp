@@ -103,8 +103,9 @@ private slots:
 			QString configured, expected;
 			int track, mixer;
 		};
-		QList<Row> rows = {
-			{"", preferred, 0, 0}, {"no_such_encoder", preferred, 7, 0}, {"obs_x264", "obs_x264", 3, 2}};
+		QList<Row> rows = {{"", preferred, 0, 0},
+				   {"no_such_encoder", preferred, 7, 0},
+				   {"obs_x264", "obs_x264", 3, 2}};
 		if (!otherH264.isEmpty())
 			rows.append({otherH264, otherH264, 6, 5});
 

@@ -343,8 +343,8 @@ class TestDamagedInputs : public QObject {
 	{
 		const bool dropped = kind != kindOf(base.value(key));
 		for (auto it = fallback.begin(); it != fallback.end(); ++it) {
-			const bool damagedKey =
-				it.key() == key || (partners.contains(key) && partners.contains(it.key()));
+			const bool damagedKey = it.key() == key ||
+						(partners.contains(key) && partners.contains(it.key()));
 			if (damagedKey && !dropped)
 				continue;
 			const QJsonValue expected = damagedKey ? it.value() : base.value(it.key());
@@ -637,9 +637,9 @@ private slots:
 				for (const Replacement &r : replacements()) {
 					QByteArray items;
 					for (qsizetype i = 0; i < array.size(); i++)
-						items +=
-							(i ? "," : "") + (i == list.index ? withValue(item, key, r.json)
-											  : jsonText(array.at(i)));
+						items += (i ? "," : "") + (i == list.index
+										   ? withValue(item, key, r.json)
+										   : jsonText(array.at(i)));
 					loadCollectionText(list.list, r.kind,
 							   withValue(base.object, list.list, "[" + items + "]"),
 							   QString("%1[%2].%3=%4")

@@ -20,24 +20,21 @@
 
 namespace {
 
-template<typename F>
-struct Callback {
+template<typename F> struct Callback {
 	F function;
 	void *data;
 	bool operator==(const Callback &other) const { return function == other.function && data == other.data; }
 };
 
 // OBS ignores a second registration of the same pair.
-template<typename F>
-void addCallback(std::vector<Callback<F>> &list, F function, void *data)
+template<typename F> void addCallback(std::vector<Callback<F>> &list, F function, void *data)
 {
 	const Callback<F> cb{function, data};
 	if (std::find(list.begin(), list.end(), cb) == list.end())
 		list.push_back(cb);
 }
 
-template<typename F>
-void removeCallback(std::vector<Callback<F>> &list, F function, void *data)
+template<typename F> void removeCallback(std::vector<Callback<F>> &list, F function, void *data)
 {
 	const Callback<F> cb{function, data};
 	list.erase(std::remove(list.begin(), list.end(), cb), list.end());
@@ -45,8 +42,7 @@ void removeCallback(std::vector<Callback<F>> &list, F function, void *data)
 
 // OBS walks its callback lists from the end so that a callback may unregister itself while it runs;
 // callbacks therefore run most recently registered first.
-template<typename F, typename Call>
-void runCallbacks(const std::vector<Callback<F>> &list, Call call)
+template<typename F, typename Call> void runCallbacks(const std::vector<Callback<F>> &list, Call call)
 {
 	for (size_t i = list.size(); i > 0; i--) {
 		if (i > list.size()) {
