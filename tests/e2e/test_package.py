@@ -37,6 +37,28 @@ def _die_with_parent():
     ctypes.CDLL("libc.so.6", use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
 
 
+def cpack_config():
+    """The CPack configuration of a build with the system layout: the tests' own build when it has that
+    layout, else a build of the module alone made for the package (the other end-to-end tests install
+    the module into a throwaway home, so the test build usually has the user layout)."""
+    config = os.environ.get("STILWANE_CPACK_CONFIG", "")
+    if config and os.path.exists(config):
+        return config
+    source, build = os.environ["STILWANE_PACKAGE_SOURCE"], os.environ["STILWANE_PACKAGE_BUILD"]
+    configure = subprocess.run(
+        ["cmake", "-S", source, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+         "-DSTILWANE_PLUGIN_LAYOUT=system", "-DCMAKE_INSTALL_PREFIX=/usr", "-DSTILWANE_BUILD_TESTS=OFF",
+         "-DSTILWANE_BUILD_BENCH=OFF"], capture_output=True, text=True, timeout=300)
+    if configure.returncode != 0:
+        raise AssertionError("configuring the package build failed:\n" + configure.stdout + configure.stderr)
+    # Everything this build has (the module and the package's changelog) is built here first, so that a
+    # compiler error shows as such.
+    built = subprocess.run(["cmake", "--build", build], capture_output=True, text=True, timeout=1200)
+    if built.returncode != 0:
+        raise AssertionError("building the module for the package failed:\n" + built.stdout[-4000:])
+    return os.path.join(build, "CPackConfig.cmake")
+
+
 def project_version():
     with open(os.path.join(HERE, "..", "..", "CMakeLists.txt")) as f:
         return re.search(r"project\(stilwane VERSION ([0-9.]+)", f.read()).group(1)
@@ -125,8 +147,8 @@ class TestPackage(unittest.TestCase):
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="stilwane-package-")
         try:
-            cpack = subprocess.run(["cpack", "--config", os.environ["STILWANE_CPACK_CONFIG"], "-B", cls.work],
-                                   capture_output=True, text=True, timeout=300)
+            cpack = subprocess.run(["cpack", "--config", cpack_config(), "-B", cls.work],
+                                   capture_output=True, text=True, timeout=900)
             if cpack.returncode != 0:
                 raise AssertionError("cpack failed:\n" + cpack.stdout + cpack.stderr)
             debs = glob.glob(os.path.join(cls.work, "*.deb"))
