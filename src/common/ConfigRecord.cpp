@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include <common/ConfigRecord.hpp>
 
+#include <common/Destinations.hpp>
 #include <common/Module.hpp>
 
 #include <obs.hpp>
@@ -46,6 +47,7 @@ template<class Record, class Visitor> void visitFields(Record &r, Visitor &&v)
 	v("audio_bitrate", r.audioBitrate, IntRange{kMinAudioBitrate, kMaxAudioBitrate});
 	v("audio_track", r.audioTrack, IntRange{kFirstAudioTrack, kLastAudioTrack});
 	v("auto_start", r.autoStart, IntRange{});
+	v("destinations", r.destinations, IntRange{});
 	v("recording_directory", r.recordingDirectory, IntRange{});
 	v("recording_format", r.recordingFormat, IntRange{});
 	v("recording_follow_main", r.recordingFollowMain, IntRange{});
@@ -68,6 +70,15 @@ template<class Record, class Visitor> void visitFields(Record &r, Visitor &&v)
 	v("guide_bottom", r.guideBottom, kGuideMargin);
 	v("guide_left", r.guideLeft, kGuideMargin);
 	v("guide_right", r.guideRight, kGuideMargin);
+}
+
+// Destination keys in file order.
+template<class Record, class Visitor> void visitDestination(Record &d, Visitor &&v)
+{
+	v("name", d.name, IntRange{});
+	v("server", d.server, IntRange{});
+	v("key", d.key, IntRange{});
+	v("enabled", d.enabled, IntRange{});
 }
 
 // Projector keys in file order.
@@ -107,6 +118,16 @@ struct Write {
 		}
 		obs_data_set_array(data, k, array);
 	}
+	void operator()(const char *k, const std::vector<DestinationRecord> &list, IntRange) const
+	{
+		OBSDataArrayAutoRelease array = obs_data_array_create();
+		for (const DestinationRecord &d : list) {
+			OBSDataAutoRelease item = obs_data_create();
+			visitDestination(d, Write{item});
+			obs_data_array_push_back(array, item);
+		}
+		obs_data_set_array(data, k, array);
+	}
 };
 
 // A whole number within the range: an integer, or a real without fraction (3.0) as some JSON writers
@@ -128,6 +149,7 @@ std::optional<long long> wholeNumber(obs_data_item_t *item, IntRange range)
 }
 
 std::vector<ProjectorRecord> readProjectors(obs_data_item_t *item);
+std::vector<DestinationRecord> readDestinations(obs_data_item_t *item);
 
 // Takes the file's value of each key the file holds with a value of the field's kind; a missing or
 // damaged key (another JSON type, a number outside the range) leaves the field as it is. Remembers
@@ -160,6 +182,10 @@ struct Read {
 			if (obs_data_item_gettype(item) != OBS_DATA_ARRAY)
 				return false;
 			value = readProjectors(item);
+		} else if constexpr (std::is_same_v<T, std::vector<DestinationRecord>>) {
+			if (obs_data_item_gettype(item) != OBS_DATA_ARRAY)
+				return false;
+			value = readDestinations(item);
 		} else {
 			std::optional<long long> number = wholeNumber(item, range);
 			if (!number)
@@ -189,6 +215,23 @@ std::vector<ProjectorRecord> readProjectors(obs_data_item_t *item)
 	return list;
 }
 
+// Every object of the array, each key taken as the other keys are; the list's own corrections follow.
+std::vector<DestinationRecord> readDestinations(obs_data_item_t *item)
+{
+	std::vector<DestinationRecord> list;
+	OBSDataArrayAutoRelease array = obs_data_item_get_array(item);
+	const size_t count = obs_data_array_count(array);
+	for (size_t i = 0; i < count; i++) {
+		OBSDataAutoRelease object = obs_data_array_item(array, i);
+		if (!object)
+			continue;
+		DestinationRecord d;
+		visitDestination(d, Read{object, {}});
+		list.push_back(d);
+	}
+	return list;
+}
+
 bool contains(const std::vector<std::string> &list, const char *key)
 {
 	return std::find(list.begin(), list.end(), key) != list.end();
@@ -207,6 +250,8 @@ void applyCorrections(ConfigRecord &c, const std::vector<std::string> &rejected)
 	}
 	if (c.server.empty())
 		c.server = kDefaultServer;
+	for (const std::string &change : correctDestinations(c))
+		stilwaneLog(LOG_WARNING, "config.json: %s", change.c_str());
 }
 
 std::string moduleConfigDirectory()

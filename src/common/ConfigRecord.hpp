@@ -27,6 +27,15 @@ struct ProjectorRecord {
 	bool alwaysOnTop = false;
 };
 
+// One stream destination beyond the first (config.json's "server" and "key"), as "destinations" holds
+// it. Only stored here; common/Destinations.hpp corrects the list and gives it meaning.
+struct DestinationRecord {
+	std::string name;
+	std::string server;
+	std::string key;
+	bool enabled = true;
+};
+
 inline constexpr const char *kDefaultServer = "rtmps://a.rtmps.youtube.com:443/live2";
 
 // The plug-in's settings, stored in config.json of the module's configuration directory. Read and
@@ -43,6 +52,7 @@ struct ConfigRecord {
 	int32_t audioBitrate = 160;
 	int32_t audioTrack = 1;
 	bool autoStart = true;
+	std::vector<DestinationRecord> destinations;
 	std::string recordingDirectory;
 	std::string recordingFormat = "mp4";
 	bool recordingFollowMain = false;

@@ -19,6 +19,9 @@ inline constexpr int kMaxVideoBitrate = 50000;
 inline constexpr int kMinAudioBitrate = 64;
 inline constexpr int kMaxAudioBitrate = 320;
 
+// Stream destinations: config.json's "server" and "key" and up to seven more in "destinations".
+inline constexpr int kMaxDestinations = 8;
+
 // OBS's audio mixer tracks, numbered 1 to 6 as the user sees them.
 inline constexpr int kFirstAudioTrack = 1;
 inline constexpr int kAudioTrackCount = 6;

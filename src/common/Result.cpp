@@ -14,6 +14,15 @@ Result Result::translated(int code, const char *key, const QStringList &args)
 	return result;
 }
 
+Result Result::bilingual(int code, const QString &userText, const QString &englishText)
+{
+	Result result;
+	result.resultCode = code;
+	result.user = userText;
+	result.inEnglish = englishText;
+	return result;
+}
+
 Result Result::plain(int code, const QString &text)
 {
 	Result result;

@@ -43,6 +43,8 @@ public:
 	// A failure in words that are not the plug-in's to translate, the same for both: libobs's own, or
 	// the remote control's refusals, which are English and which no dock shows.
 	static Result plain(int code, const QString &text);
+	// A failure whose two sentences were put together elsewhere (each from failures of its language).
+	static Result bilingual(int code, const QString &userText, const QString &englishText);
 
 	bool ok() const { return resultCode == Success; }
 	explicit operator bool() const { return ok(); }

@@ -6,9 +6,11 @@
 #include <audio/VerticalVolumeManager.hpp>
 #include <canvas/CanvasManager.hpp>
 #include <widgets/IconButton.hpp>
+#include <dialogs/DestinationsEditor.hpp>
 #include <dialogs/MessageBoxes.hpp>
 #include <output/VerticalOutput.hpp>
 #include <common/ConfigRecord.hpp>
+#include <common/Destinations.hpp>
 #include <common/Module.hpp>
 
 #include <QCheckBox>
@@ -237,6 +239,9 @@ QWidget *SettingsDialog::buildStreamGroup()
 	QGroupBox *group = nullptr;
 	QFormLayout *form = makeGroup("Settings.Stream", &group);
 
+	firstDestinationLabel = new QLabel(group);
+	firstDestinationLabel->setObjectName("stilwane_settings_first_destination");
+	form->addRow(translate("Settings.Destinations.First"), firstDestinationLabel);
 	serverEdit = new QLineEdit(fromStd(c.server), group);
 	serverEdit->setObjectName("stilwane_settings_server");
 	form->addRow(translate("Settings.Server"), serverEdit);
@@ -250,6 +255,10 @@ QWidget *SettingsDialog::buildStreamGroup()
 	keyRow->addWidget(showKeyCheck);
 	form->addRow(translate("Settings.Key"), keyRow);
 	form->addRow(makeNote("Settings.KeyHelp", group));
+	destinationsEditor = new DestinationsEditor(group);
+	form->addRow(destinationsEditor);
+	connect(serverEdit, &QLineEdit::textChanged, this, &SettingsDialog::showFirstDestination);
+	showFirstDestination();
 
 	encoderCombo = makeCombo("stilwane_settings_encoder", group);
 	for (const auto &encoder : VerticalOutput::availableH264Encoders())
@@ -415,6 +424,15 @@ void SettingsDialog::followTransitionSetting()
 	shown.insert(matchMainTransitionCheck, now);
 }
 
+void SettingsDialog::showFirstDestination()
+{
+	QString server = serverEdit->text().trimmed();
+	if (server.isEmpty())
+		server = QString::fromLatin1(kDefaultServer);
+	firstDestinationLabel->setText(destinationNameForServer(server));
+	destinationsEditor->setFirstServer(server);
+}
+
 void SettingsDialog::refreshAvailability()
 {
 	const bool busy = VerticalOutput::instance()->isAnyOutputBusy();
@@ -452,6 +470,14 @@ void SettingsDialog::onAccept()
 		showMessage(this, MessageKind::Warning, translate("Error.Title"), translate("Error.CanvasBusy"));
 		return;
 	}
+	// Destinations share the encoding without changing it: they are stored while outputs run. The
+	// first's server names it, so a change of either may make two names one.
+	const bool destinationsChanged = edited(serverEdit) || destinationsEditor->edited();
+	const QString destinationsProblem = destinationsChanged ? destinationsEditor->problem() : QString();
+	if (!destinationsProblem.isEmpty()) {
+		showMessage(this, MessageKind::Warning, translate("Error.Title"), destinationsProblem);
+		return;
+	}
 
 	// The canvas first: a change libobs refuses is said at once and leaves the configuration as the
 	// canvas is, so that the two never disagree.
@@ -485,6 +511,12 @@ void SettingsDialog::onAccept()
 	}
 	if (edited(keyEdit))
 		c.key = keyEdit->text().trimmed().toStdString();
+	if (destinationsEditor->edited())
+		c.destinations = destinationsEditor->records();
+	if (destinationsChanged) {
+		for (const std::string &change : correctDestinations(c))
+			stilwaneLog(LOG_WARNING, "settings: %s", change.c_str());
+	}
 	if (edited(encoderCombo))
 		c.encoder = encoderCombo->currentData().toString().toStdString();
 	if (edited(videoBitrateBox))

@@ -9,11 +9,14 @@
 class QCheckBox;
 class QComboBox;
 class QFormLayout;
+class QLabel;
 class QLineEdit;
 class QScreen;
 class QSpinBox;
 
 namespace stilwane {
+
+class DestinationsEditor;
 
 // The plug-in's settings: canvas size and audio mixing, the vertical stream, recording and replay
 // buffer, scene linking and the safe-area guides. It reads the configuration when it is built and
@@ -45,6 +48,9 @@ private:
 	void fillGuideMargins(int index);
 	void chooseRecordingDirectory();
 	void followTransitionSetting();
+	// The first destination's name, and the server the destinations' names are checked against, as the
+	// server field stands.
+	void showFirstDestination();
 	// The encoder the outputs would use with the stored configuration.
 	static QString effectiveConfiguredEncoder();
 	// What each field showed when the dialog opened: only a field the user changed since counts as a
@@ -60,6 +66,8 @@ private:
 	QLineEdit *serverEdit = nullptr;
 	QLineEdit *keyEdit = nullptr;
 	QCheckBox *showKeyCheck = nullptr;
+	QLabel *firstDestinationLabel = nullptr;
+	DestinationsEditor *destinationsEditor = nullptr;
 	QComboBox *encoderCombo = nullptr;
 	QSpinBox *videoBitrateBox = nullptr;
 	QSpinBox *audioBitrateBox = nullptr;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include <docks/OutputDock.hpp>
 
+#include <docks/DestinationRows.hpp>
 #include <canvas/CanvasManager.hpp>
 #include <widgets/IconButton.hpp>
 #include <dialogs/MessageBoxes.hpp>
@@ -87,6 +88,9 @@ OutputDock::OutputDock(QWidget *parent) : QWidget(parent)
 		status->setFont(small);
 	}
 	layout->addWidget(status);
+	// Out of sight while there is only one destination.
+	rows = new DestinationRows(this);
+	layout->addWidget(rows);
 
 	statsTimerObj.setInterval(1000);
 	recordingTimerObj.setSingleShot(true);
@@ -110,6 +114,16 @@ OutputDock::OutputDock(QWidget *parent) : QWidget(parent)
 	connect(saveReplayBtn, &QToolButton::clicked, this, &OutputDock::saveReplayWithUi);
 	connect(output, &VerticalOutput::stateChanged, this, &OutputDock::onStateChanged);
 	connect(output, &VerticalOutput::stopped, this, &OutputDock::onStopped);
+	connect(output, &VerticalOutput::destinationStopped, this, &OutputDock::onDestinationStopped);
+	connect(output, &VerticalOutput::destinationStateChanged, this, [this](const QString &, int state) {
+		// A destination started on its own row is a next start as well; the count of those live shows.
+		if (state == VerticalOutput::StreamConnecting && messageSticky) {
+			clearMessage();
+			messageTimerObj.stop();
+		}
+		refreshStatus();
+	});
+	connect(rows, &DestinationRows::startFailed, this, &OutputDock::showErrorBox);
 	connect(output, &VerticalOutput::encoderFallback, this, [this](const QString &id) {
 		// Named as OBS's settings show it; the id is no name for people.
 		const char *name = obs_encoder_get_display_name(id.toUtf8().constData());
@@ -270,6 +284,7 @@ void OutputDock::settingsOrCanvasChanged()
 		messageTimerObj.stop();
 		clearMessage();
 	}
+	rows->rebuild();
 	refreshStatus();
 }
 
@@ -310,6 +325,18 @@ void OutputDock::onStopped(int code, QString error)
 	// away. libobs's own text, when there is one, goes into the tool tip.
 	const QString text = translate("Output.StreamFailed").arg(VerticalOutput::stopCodeText(code));
 	showStatusMessage(text, error.isEmpty() ? text : text + "\n" + error, true, false, true);
+}
+
+void OutputDock::onDestinationStopped(QString name, int code, QString error)
+{
+	if (code == 0)
+		return;
+	QString text = translate("Output.Destination.Stopped").arg(name, QString::number(code));
+	if (!error.isEmpty())
+		text += "\n" + error;
+	stilwaneLog(LOG_WARNING, "vertical stream to '%s' stopped: code %d %s", name.toUtf8().constData(), code,
+		    error.toUtf8().constData());
+	showStatusMessage(text, text, true, false, true);
 }
 
 void OutputDock::onRecordingStateChanged(int state)

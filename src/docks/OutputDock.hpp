@@ -13,6 +13,7 @@ class QLabel;
 
 namespace stilwane {
 
+class DestinationRows;
 class IconButton;
 
 // The user's control of the vertical outputs: the stream, record, replay and save-replay buttons (a
@@ -47,6 +48,8 @@ public:
 	void settingsOrCanvasChanged();
 
 	static QString formatClock(int64_t seconds);
+	// The locale key of a stream state's name.
+	static const char *streamStatusKey(int state);
 
 	// For tests and diagnostics.
 	QLabel *statusLabel() const { return status; }
@@ -54,6 +57,7 @@ public:
 	IconButton *recordButton() const { return recordBtn; }
 	IconButton *replayButton() const { return replayBtn; }
 	IconButton *saveReplayButton() const { return saveReplayBtn; }
+	DestinationRows *destinationRows() const { return rows; }
 	QString statsText() const { return stats; }
 	QString messageText() const { return message; }
 	bool messageIsError() const { return messageError; }
@@ -78,6 +82,7 @@ public slots:
 	void toggle();
 	void onStateChanged(int state);
 	void onStopped(int code, QString error);
+	void onDestinationStopped(QString name, int code, QString error);
 	void tick();
 	void onRecordingStateChanged(int state);
 	void onReplayStateChanged(int state);
@@ -94,8 +99,6 @@ private:
 	void clearMessage();
 	QString summaryText(bool *anyActive = nullptr) const;
 	static OutputFigures figures();
-	// The locale key of a stream state's name.
-	static const char *streamStatusKey(int state);
 	void updateStreamIcon();
 	void updateRecordIcon();
 	void updateReplayIcon();
@@ -106,6 +109,7 @@ private:
 	IconButton *replayBtn = nullptr;
 	IconButton *saveReplayBtn = nullptr;
 	QLabel *status = nullptr;
+	DestinationRows *rows = nullptr;
 	QTimer statsTimerObj;
 	QElapsedTimer streamClock;
 	QTimer recordingTimerObj;

@@ -111,6 +111,12 @@ QString OutputDock::summaryText(bool *anyActive) const
 				 formatClock(streamClock.isValid() ? streamClock.elapsed() / 1000 : 0);
 	else if (streamShown != VerticalOutput::StreamIdle)
 		parts << QStringLiteral("LIVE ") + translate(streamStatusKey(streamShown));
+	// Several destinations: the clock stays the lead's, and how many of them are live follows it.
+	VerticalOutput *output = VerticalOutput::instance();
+	if (streamShown != VerticalOutput::StreamIdle && output->enabledDestinationCount() > 1)
+		parts.last() += QStringLiteral(" \u30FB ") + translate("Output.Destinations.Live")
+								     .arg(output->liveDestinationCount())
+								     .arg(output->enabledDestinationCount());
 
 	if (recordingShown == VerticalOutput::FileActive)
 		parts << QStringLiteral("\u25CF REC ") + formatClock(figures().recordingElapsedMs / 1000);

@@ -57,7 +57,11 @@ bool VerticalOutput::isAnyOutputBusy() const
 
 bool VerticalOutput::hasStreamKey() const
 {
-	return !trimmedConfigKey().isEmpty();
+	for (const Destination &d : destinationList(config())) {
+		if (d.enabled && !d.key.isEmpty())
+			return true;
+	}
+	return false;
 }
 
 OBSDataAutoRelease VerticalOutput::serviceSettings()
@@ -71,8 +75,11 @@ OBSDataAutoRelease VerticalOutput::serviceSettings()
 
 QString VerticalOutput::withoutStreamKey(const QString &text) const
 {
-	QStringList keys = startedKeys;
-	keys << trimmedConfigKey();
+	QStringList keys;
+	for (const auto &s : streams)
+		keys << s->startedKeys;
+	for (const Destination &d : destinationList(config()))
+		keys << d.key;
 	// Longest first: a key that holds another must not leave its rest behind.
 	std::sort(keys.begin(), keys.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
 	QString result = text;
@@ -90,16 +97,6 @@ void VerticalOutput::stopAll()
 	stopReplayBuffer(true);
 }
 
-void VerticalOutput::setStreamState(StreamState state)
-{
-	if (stream == state)
-		return;
-	stream = state;
-	if (state == StreamIdle)
-		liveSince = 0;
-	emit stateChanged(state);
-}
-
 void VerticalOutput::setFileState(OutputKind kind, FileState state)
 {
 	FileOutputSlot &s = slot(kind);
@@ -114,7 +111,11 @@ void VerticalOutput::setFileState(OutputKind kind, FileState state)
 
 bool VerticalOutput::isStreamActive() const
 {
-	return streamOut && obs_output_active(streamOut);
+	for (const auto &s : streams) {
+		if (s->output && obs_output_active(s->output))
+			return true;
+	}
+	return false;
 }
 
 int64_t VerticalOutput::recordingElapsedMs() const
@@ -127,32 +128,38 @@ int64_t VerticalOutput::recordingElapsedMs() const
 
 int64_t VerticalOutput::streamElapsedMs() const
 {
-	if (stream == StreamIdle || !liveSince)
+	const StreamSlot *s = leadSlot();
+	if (!s || s->state == StreamIdle || !s->liveSince)
 		return 0;
 	const uint64_t now = os_gettime_ns();
-	return now > liveSince ? int64_t((now - liveSince) / 1000000) : 0;
+	return now > s->liveSince ? int64_t((now - s->liveSince) / 1000000) : 0;
 }
 
 uint64_t VerticalOutput::framesDropped() const
 {
-	return streamOut ? uint64_t(std::max(0, obs_output_get_frames_dropped(streamOut))) : 0;
+	const StreamSlot *s = leadSlot();
+	return s ? uint64_t(std::max(0, obs_output_get_frames_dropped(s->output))) : 0;
 }
 
 uint64_t VerticalOutput::totalFrames() const
 {
-	return streamOut ? uint64_t(std::max(0, obs_output_get_total_frames(streamOut))) : 0;
+	const StreamSlot *s = leadSlot();
+	return s ? uint64_t(std::max(0, obs_output_get_total_frames(s->output))) : 0;
 }
 
 uint64_t VerticalOutput::totalBytes() const
 {
-	return streamOut ? obs_output_get_total_bytes(streamOut) : 0;
+	const StreamSlot *s = leadSlot();
+	return s ? obs_output_get_total_bytes(s->output) : 0;
 }
 
 uint64_t VerticalOutput::generation(OutputKind kind) const
 {
 	switch (kind) {
-	case KindStream:
-		return streamGeneration;
+	case KindStream: {
+		const StreamSlot *s = leadSlot();
+		return s ? s->generation : streamGeneration;
+	}
 	case KindRecording:
 		return recording.generation;
 	case KindReplay:
@@ -196,8 +203,6 @@ const char *VerticalOutput::fileStateName(int state)
 void VerticalOutput::applyReport(const Report &report)
 {
 	if (report.kind == KindStream) {
-		if (!streamOut || report.generation != streamGeneration)
-			return;
 		applyStreamReport(report);
 		return;
 	}
@@ -223,16 +228,25 @@ void VerticalOutput::postReport(void *data, ReportType type, uint64_t time, int 
 
 void VerticalOutput::onStart(void *data, calldata_t *)
 {
+	auto *context = static_cast<OutputCallbackContext *>(data);
+	context->connected = true;
+	context->attemptEnded = true;
 	postReport(data, ReportStart, os_gettime_ns());
 }
 
 void VerticalOutput::onReconnectSuccess(void *data, calldata_t *)
 {
+	auto *context = static_cast<OutputCallbackContext *>(data);
+	context->connected = true;
+	context->attemptEnded = true;
 	postReport(data, ReportStart, os_gettime_ns());
 }
 
 void VerticalOutput::onStop(void *data, calldata_t *cd)
 {
+	auto *context = static_cast<OutputCallbackContext *>(data);
+	context->connected = false;
+	context->attemptEnded = true;
 	const char *lastError = nullptr;
 	calldata_get_string(cd, "last_error", &lastError);
 	postReport(data, ReportStop, 0, int(calldata_int(cd, "code")),

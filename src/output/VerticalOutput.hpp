@@ -16,6 +16,7 @@
 #include <atomic>
 #include <vector>
 
+#include <common/Destinations.hpp>
 #include <common/Result.hpp>
 
 #include <obs.hpp>
@@ -62,10 +63,40 @@ public:
 	static bool encoderTypeExists(const QString &id);
 	static bool outputTypeExists(const QString &id);
 
-	// Stream. A start of a stream that already runs changes nothing and succeeds.
+	// Stream: every enabled destination, each on an output of its own sharing the one encoder pair. A
+	// destination that already runs is left as it is. A destination that cannot start fails alone: the
+	// others start anyway, and the failure names it (when there are several).
 	Result startStream();
+	// Every destination's output.
 	void stopStream(bool force = false);
 	void stopAll();
+
+	// One destination, by name (destinationList()); the others are left alone.
+	Result startDestination(const QString &name);
+	Result stopDestination(const QString &name, bool force = false);
+
+	// What the dock's rows and the remote control show of one destination.
+	struct DestinationStatus {
+		QString name;
+		bool first = false;
+		bool enabled = false;
+		bool hasKey = false;
+		bool hasServer = false;
+		int state = 0; // StreamState
+		int64_t elapsedMs = 0;
+		uint64_t framesDropped = 0;
+		uint64_t totalFrames = 0;
+		uint64_t totalBytes = 0;
+		float congestion = 0.0f;
+		// Why it last failed or stopped abnormally, in plain words; empty after a clean stop and from
+		// its next start on. Keys blotted out.
+		Result error;
+	};
+	// Every configured destination in order, the first included.
+	QList<DestinationStatus> destinationStatuses() const;
+	// Enabled destinations (those a stream start starts) and those of them that are Live.
+	int enabledDestinationCount() const;
+	int liveDestinationCount() const;
 
 	// A forced stop of a stream that is still connecting (or reconnecting) waits for libobs's
 	// connection attempt, up to half a minute against a server that never answers: such a stream is
@@ -114,24 +145,30 @@ public:
 	};
 	static FileContainer containerFor(const QString &format, bool mp4Registered);
 
+	// Some enabled destination has a stream key.
 	bool hasStreamKey() const;
-	// The text with the configured stream key, and every key the stream output was started with until
-	// that output is released, blotted out: libobs's errors may quote the URL they used, and the key
-	// may have been changed while the stream ran.
+	// The text with every configured stream key, and every key a stream output was started with until
+	// that output is released, blotted out: libobs's errors may quote the URL they used, and a key may
+	// have been changed while the stream ran.
 	QString withoutStreamKey(const QString &text) const;
+	// Some destination's output is active.
 	bool isStreamActive() const;
 	bool isAnyOutputBusy() const;
+	// All destinations together: Live while one is Live, else Reconnecting, Connecting or Stopping
+	// while one is, else Idle. With one destination, its own state.
 	StreamState streamState() const { return stream; }
 	FileState recordingState() const { return recording.state; }
 	FileState replayState() const { return replay.state; }
 	int64_t recordingElapsedMs() const;
-	// Milliseconds since the stream went Live (also through reconnects); 0 when not streaming.
+	// Milliseconds since the lead destination went Live (also through reconnects); 0 when not
+	// streaming. The lead is the first destination while it has an output, else the next that has one;
+	// the figures below are the lead's too.
 	int64_t streamElapsedMs() const;
 	QString lastRecordingPath() const { return recording.lastSavedPath; }
-	// Why the last stream ended with an error, in plain words; empty after a clean stop and from the
-	// next start on. The failure carries the English words too.
-	QString lastStreamError() const { return streamError.userText(); }
-	Result lastStreamFailure() const { return streamError; }
+	// Why the first destination's stream last ended with an error, in plain words; empty after a clean
+	// stop and from the next start on. The failure carries the English words too.
+	QString lastStreamError() const { return lastStreamFailure().userText(); }
+	Result lastStreamFailure() const;
 	// OBS's plain words for one of libobs's output stop codes (OBS_OUTPUT_*).
 	static QString stopCodeText(int code);
 	static Result stopCodeFailure(int code);
@@ -144,13 +181,20 @@ public:
 	uint64_t totalFrames() const;
 	uint64_t totalBytes() const;
 
+	// The service type and settings a destination streams through: the first's are those its
+	// encoders' settings come from, whatever its server; another YouTube server goes through OBS's
+	// YouTube service, any other server is a custom one.
+	static OBSDataAutoRelease destinationServiceSettings(const Destination &destination, const char **type);
+
 	// The live objects, for tests and diagnostics; null when absent. No new reference.
-	obs_output_t *streamOutput() const { return streamOut.Get(); }
+	obs_output_t *streamOutput() const;
+	obs_output_t *destinationOutput(const QString &name) const;
 	obs_output_t *recordingOutput() const { return recording.output.Get(); }
 	obs_output_t *replayOutput() const { return replay.output.Get(); }
 	obs_encoder_t *videoEncoder() const { return videoEnc.Get(); }
 	obs_encoder_t *audioEncoder() const { return audioEnc.Get(); }
-	obs_service_t *streamService() const { return service.Get(); }
+	obs_service_t *streamService() const;
+	obs_service_t *destinationService(const QString &name) const;
 	uint64_t generation(OutputKind kind) const;
 
 	// Applies a libobs report on the user-interface thread; a report whose output is gone or whose
@@ -165,8 +209,16 @@ public:
 	static const char *fileStateName(int state);
 
 signals:
+	// The aggregate stream state (streamState()) changed.
 	void stateChanged(int state);
+	// The first destination's stream ended ("stop" from libobs); not after a forced stop.
 	void stopped(int code, QString error);
+	// One destination's state changed, the first's included.
+	void destinationStateChanged(QString name, int state);
+	// A destination other than the first ended, as stopped() does for the first.
+	void destinationStopped(QString name, int code, QString error);
+	// A destination could not start; error in the user's words.
+	void destinationStartFailed(QString name, QString error);
 	void recordingStateChanged(int state);
 	void recordingStopped(int code, QString error);
 	void recordingSaved(QString path);
@@ -208,7 +260,16 @@ private:
 		// The replay buffer's "saved", disconnected with the context: after the release, which may
 		// wait for a save that still signals.
 		OBSSignal saved;
+		// A stream's connection attempt ended ("start" or "stop"), and whether it connected. Set on
+		// libobs's threads as the signals fire, read by the threads that stop a connecting stream.
+		std::atomic<bool> attemptEnded{false};
+		std::atomic<bool> connected{false};
 	};
+	// Stops a stream output that may still be connecting, on a thread that is not the user
+	// interface's. libobs's RTMP output joins its connect thread in a stop while that thread, when
+	// its attempt fails on its own, detaches itself: the two at once crash the process. So the stop
+	// waits for the attempt to end (bounded), and an output whose attempt failed is not stopped.
+	static void stopWhenAttemptEnds(obs_output_t *output, const OutputCallbackContext *context);
 
 	struct FileOutputSlot {
 		OBSOutputAutoRelease output;
@@ -222,7 +283,39 @@ private:
 
 	VerticalOutput();
 
-	void setStreamState(StreamState state);
+	// One destination's stream output while it exists, with what it needs to be stopped and told
+	// apart. Kept after the output is gone, for its last error, until its name leaves the list.
+	struct StreamSlot {
+		QString name;
+		bool first = false;
+		OBSOutputAutoRelease output;
+		OBSServiceAutoRelease service;
+		StreamState state = StreamIdle;
+		// Taken from streamGeneration at each start and release: unique to one output's life.
+		uint64_t generation = 0;
+		std::unique_ptr<OutputCallbackContext> context;
+		std::thread stopWorker;
+		// The keys the output was started with; cleared when it is released.
+		QStringList startedKeys;
+		uint64_t liveSince = 0; // libobs clock (ns) of the first Live report, 0 while not streaming
+		Result error;
+	};
+
+	StreamSlot *findSlot(const QString &name, bool first);
+	const StreamSlot *findSlot(const QString &name, bool first) const;
+	StreamSlot *slotByGeneration(uint64_t generation);
+	StreamSlot &slotFor(const Destination &destination);
+	const StreamSlot *leadSlot() const;
+	const StreamSlot *slotOf(const Destination &destination) const;
+	// Slots without an output whose destination has left the list.
+	void pruneSlots();
+	Result startSlot(const Destination &destination, int position);
+	void stopSlot(StreamSlot &s, bool force);
+	void releaseSlot(StreamSlot &s);
+	void joinStopWorker(StreamSlot &s);
+	void handOffStream(StreamSlot &s);
+	void setSlotState(StreamSlot &s, StreamState state);
+	void updateStreamState();
 	void setFileState(OutputKind kind, FileState state);
 	FileOutputSlot &slot(OutputKind kind) { return kind == KindRecording ? recording : replay; }
 	Result startFileOutput(OutputKind kind);
@@ -231,8 +324,6 @@ private:
 	void applyStreamReport(const Report &report);
 	void applyFileReport(const Report &report);
 	void fileStopped(OutputKind kind, int code, const QString &error);
-	void joinStopWorker();
-	void handOffStream();
 	void reapBackgroundStops();
 	void connectOutputSignals(obs_output_t *output, OutputCallbackContext *context);
 	static void disconnectOutputSignals(OutputCallbackContext *context);
@@ -241,6 +332,7 @@ private:
 
 	// The settings of an "rtmp_common" service for the configured server and key.
 	static OBSDataAutoRelease serviceSettings();
+
 	// Copies what the report needs from the connection's context and queues it. Any libobs thread.
 	static void postReport(void *data, ReportType type, uint64_t time = 0, int code = 0,
 			       const QString &error = QString());
@@ -257,16 +349,13 @@ private:
 				   struct encoder_packet_time *time, void *param);
 
 	// Released in this order: the outputs before the service and the encoders they use.
-	OBSOutputAutoRelease streamOut;
-	OBSServiceAutoRelease service;
+	std::vector<std::unique_ptr<StreamSlot>> streams;
 	OBSEncoderAutoRelease videoEnc;
 	OBSEncoderAutoRelease audioEnc;
 	StreamState stream = StreamIdle;
 	FileOutputSlot recording;
 	FileOutputSlot replay;
 	uint64_t streamGeneration = 0;
-	std::unique_ptr<OutputCallbackContext> streamContext;
-	std::thread stopWorker;
 	struct BackgroundStop {
 		std::thread thread;
 		OBSCanvas canvas;
@@ -274,10 +363,8 @@ private:
 		std::shared_ptr<std::atomic<bool>> done;
 	};
 	std::vector<BackgroundStop> backgroundStops;
-	uint64_t liveSince = 0; // libobs clock (ns) of the first Live report, 0 while not streaming
 	std::mutex mutex;
 	QString pendingReplayName; // guarded by mutex
-	Result streamError;
 	// The id the current (or last) video encoder was made with, and the one-start software choice.
 	QString videoEncoderId;
 	bool softwareOnly = false;
@@ -290,8 +377,6 @@ private:
 	// The last replay teardown dropped a save that libobs had not been handed yet.
 	bool replaySaveDropped = false;
 	Result replaySaveFailure;
-	// The keys the current stream output was started with; cleared when it is released.
-	QStringList startedKeys;
 };
 
 } // namespace stilwane

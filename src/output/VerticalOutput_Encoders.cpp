@@ -162,7 +162,8 @@ bool VerticalOutput::fallBackToSoftware()
 
 void VerticalOutput::releaseIdleEncoders()
 {
-	if (streamOut || recording.output || replay.output)
+	if (std::any_of(streams.begin(), streams.end(), [](const auto &s) { return bool(s->output); }) ||
+	    recording.output || replay.output)
 		return;
 	videoEnc = nullptr;
 	audioEnc = nullptr;

@@ -7,6 +7,7 @@
 
 #include <obs.hpp>
 
+#include <chrono>
 #include <utility>
 
 namespace stilwane {
@@ -27,109 +28,217 @@ bool VerticalOutput::startStream(QString *error)
 
 Result VerticalOutput::startStream()
 {
-	if (stream != StreamIdle)
+	pruneSlots();
+	const QList<Destination> list = destinationList(config());
+	int enabled = 0;
+	QStringList userLines;
+	QStringList englishLines;
+	Result last;
+	for (int i = 0; i < list.size(); i++) {
+		if (!list[i].enabled)
+			continue;
+		++enabled;
+		const Result started = startSlot(list[i], i);
+		if (started)
+			continue;
+		last = started;
+		userLines << QStringLiteral("%1: %2").arg(list[i].name, started.userText());
+		englishLines << QStringLiteral("%1: %2").arg(list[i].name, started.englishText());
+	}
+	if (!enabled)
+		return stream != StreamIdle ? Result() : failure("Output.NoKey");
+	if (userLines.isEmpty())
 		return Result();
-	if (!hasStreamKey())
-		return failure("Output.NoKey");
-	streamError = Result();
+	// One destination: its own words, as they always were. Several: each failure named.
+	if (enabled == 1)
+		return last;
+	return Result::bilingual(last.code(), userLines.join(QLatin1Char('\n')), englishLines.join(QLatin1Char('\n')));
+}
+
+Result VerticalOutput::startDestination(const QString &name)
+{
+	pruneSlots();
+	const QList<Destination> list = destinationList(config());
+	const int index = findDestination(config(), name);
+	if (index < 0)
+		return Result::translated(Result::ResourceNotFound, "Output.Destination.Unknown", {name});
+	return startSlot(list[index], index);
+}
+
+Result VerticalOutput::stopDestination(const QString &name, bool force)
+{
+	const int index = findDestination(config(), name);
+	StreamSlot *s = nullptr;
+	if (index >= 0) {
+		const Destination d = destinationList(config())[index];
+		s = findSlot(d.name, d.first);
+	} else {
+		// A destination removed while it streamed keeps its slot, under its old name, until it stops.
+		s = findSlot(name, false);
+	}
+	if (!s && index < 0)
+		return Result::translated(Result::ResourceNotFound, "Output.Destination.Unknown", {name});
+	if (s && s->output)
+		stopSlot(*s, force);
+	return Result();
+}
+
+Result VerticalOutput::startSlot(const Destination &destination, int position)
+{
+	StreamSlot &s = slotFor(destination);
+	if (s.state != StreamIdle)
+		return Result();
+	Result result;
+	if (destination.key.isEmpty())
+		result = failure("Output.NoKey");
+	else if (destination.server.isEmpty())
+		result = failure("Output.Destination.NoServer");
+	if (!result) {
+		s.error = result;
+		emit destinationStartFailed(s.name, result.userText());
+		return result;
+	}
+	s.error = Result();
 	obs_canvas_t *canvas = CanvasManager::instance()->canvas();
 	if (!canvas || !obs_canvas_get_video(canvas))
 		return Result::translated(Result::NotReady, "Output.NoCanvas");
 
-	releaseStreamOutput();
+	releaseSlot(s);
+	auto fail = [&](const Result &reason) {
+		releaseSlot(s);
+		s.error = reason;
+		emit destinationStartFailed(s.name, reason.userText());
+		return reason;
+	};
 
-	OBSDataAutoRelease settings = serviceSettings();
-	service = obs_service_create("rtmp_common", "stilwane_service", settings, nullptr);
-	if (!service) {
-		releaseStreamOutput();
-		return failure("Output.Error.NoService");
-	}
-	if (Result encoders = ensureEncoders(); !encoders) {
-		releaseStreamOutput();
-		return encoders;
-	}
-	streamOut = obs_output_create("rtmp_output", "stilwane_output", nullptr, nullptr);
-	if (!streamOut) {
-		releaseStreamOutput();
-		return failure("Output.Error.OutputCreate");
-	}
+	const char *type = nullptr;
+	OBSDataAutoRelease settings = destinationServiceSettings(destination, &type);
+	const QByteArray suffix = destination.first ? QByteArray() : "_" + QByteArray::number(position + 1);
+	s.service = obs_service_create(type, "stilwane_service" + suffix, settings, nullptr);
+	if (!s.service)
+		return fail(failure("Output.Error.NoService"));
+	if (Result encoders = ensureEncoders(); !encoders)
+		return fail(encoders);
+	s.output = obs_output_create("rtmp_output", "stilwane_output" + suffix, nullptr, nullptr);
+	if (!s.output)
+		return fail(failure("Output.Error.OutputCreate"));
 
-	startedKeys.append(QString::fromUtf8(obs_data_get_string(settings, "key")));
-	obs_output_set_service(streamOut, service);
-	obs_output_set_video_encoder(streamOut, videoEnc);
-	obs_output_set_audio_encoder(streamOut, audioEnc, 0);
-	obs_output_set_reconnect_settings(streamOut, 25, 2);
+	s.startedKeys.append(destination.key);
+	obs_output_set_service(s.output, s.service);
+	obs_output_set_video_encoder(s.output, videoEnc);
+	obs_output_set_audio_encoder(s.output, audioEnc, 0);
+	obs_output_set_reconnect_settings(s.output, 25, 2);
 
-	streamContext = std::make_unique<OutputCallbackContext>(this, KindStream, streamGeneration, streamOut);
-	connectOutputSignals(streamOut, streamContext.get());
+	s.generation = ++streamGeneration;
+	s.context = std::make_unique<OutputCallbackContext>(this, KindStream, s.generation, s.output);
+	connectOutputSignals(s.output, s.context.get());
 
-	setStreamState(StreamConnecting);
-	if (obs_output_start(streamOut)) {
-		stilwaneLog(LOG_INFO, "vertical stream starting (shared encoder, %d kbps)", int(config().videoBitrate));
+	setSlotState(s, StreamConnecting);
+	if (obs_output_start(s.output)) {
+		if (destination.first)
+			stilwaneLog(LOG_INFO, "vertical stream starting (shared encoder, %d kbps)",
+				    int(config().videoBitrate));
+		else
+			stilwaneLog(LOG_INFO, "vertical stream to '%s' starting (shared encoder, %d kbps)",
+				    destination.name.toUtf8().constData(), int(config().videoBitrate));
 		return Result();
 	}
 
 	// libobs's own words when it has any, the key blotted out: they may quote the URL.
-	const char *lastError = obs_output_get_last_error(streamOut);
+	const char *lastError = obs_output_get_last_error(s.output);
 	const Result reason = lastError && *lastError ? Result::plain(Result::RequestProcessingFailed,
 								      withoutStreamKey(QString::fromUtf8(lastError)))
 						      : failure("Output.Error.NoReason");
-	releaseStreamOutput();
-	setStreamState(StreamIdle);
+	releaseSlot(s);
+	setSlotState(s, StreamIdle);
 	if (fallBackToSoftware()) {
-		const Result started = startStream();
+		const Result started = startSlot(destination, position);
 		softwareOnly = false;
 		return started;
 	}
+	s.error = reason;
+	emit destinationStartFailed(s.name, reason.userText());
 	return reason;
 }
 
 void VerticalOutput::stopStream(bool force)
 {
-	if (!streamOut)
+	for (const auto &s : streams) {
+		if (s->output)
+			stopSlot(*s, force);
+	}
+}
+
+void VerticalOutput::stopSlot(StreamSlot &s, bool force)
+{
+	if (!s.output)
 		return;
 
 	if (force) {
-		disconnectOutputSignals(streamContext.get());
-		++streamGeneration;
+		// Its reports become stale.
+		s.generation = ++streamGeneration;
 		// A connection attempt in progress (a first one, a reconnect, or one that a graceful stop is
-		// already ending) would hold this thread until libobs gives up on it.
-		if (stream == StreamConnecting || stream == StreamReconnecting || stopWorker.joinable()) {
-			handOffStream();
-			setStreamState(StreamIdle);
+		// already ending) would hold this thread until libobs gives up on it. The background stop
+		// keeps the signal connections: they tell it when the attempt ends.
+		if (s.state == StreamConnecting || s.state == StreamReconnecting || s.stopWorker.joinable()) {
+			handOffStream(s);
+			setSlotState(s, StreamIdle);
 			return;
 		}
-		joinStopWorker();
+		disconnectOutputSignals(s.context.get());
+		joinStopWorker(s);
 		// Only what still runs or still connects: a stop of an output libobs already stopped would leave
 		// its release waiting forever (see stopFileOutput).
-		if (obs_output_active(streamOut) || stream == StreamConnecting)
-			obs_output_force_stop(streamOut);
-		releaseStreamOutput();
-		setStreamState(StreamIdle);
+		if (obs_output_active(s.output) || s.state == StreamConnecting)
+			obs_output_force_stop(s.output);
+		releaseSlot(s);
+		setSlotState(s, StreamIdle);
 		return;
 	}
 
-	if (stream == StreamStopping)
+	if (s.state == StreamStopping)
 		return;
-	const StreamState before = stream;
-	setStreamState(StreamStopping);
-	if (before != StreamConnecting && before != StreamReconnecting && obs_output_active(streamOut)) {
+	const StreamState before = s.state;
+	setSlotState(s, StreamStopping);
+	if (before != StreamConnecting && before != StreamReconnecting && obs_output_active(s.output)) {
 		// Sends what is buffered, then "stop".
-		obs_output_stop(streamOut);
+		obs_output_stop(s.output);
 		return;
 	}
 
 	// A connecting output only stops once its connection attempt ends, which can take as long as the
 	// network lets it: that wait must not freeze the user interface. The worker's own reference keeps
 	// the output alive whatever happens here meanwhile; its force stop ends in libobs's "stop".
-	joinStopWorker();
-	OBSOutputAutoRelease output = obs_output_get_ref(streamOut);
+	joinStopWorker(s);
+	OBSOutputAutoRelease output = obs_output_get_ref(s.output);
 	if (!output)
 		return;
-	stopWorker = std::thread([output = std::move(output)]() mutable {
-		obs_output_force_stop(output);
+	// The context outlives the worker: every release joins the worker before it lets the context go.
+	s.stopWorker = std::thread([output = std::move(output), context = s.context.get()]() mutable {
+		stopWhenAttemptEnds(output, context);
 		output = nullptr;
 	});
+}
+
+void VerticalOutput::stopWhenAttemptEnds(obs_output_t *output, const OutputCallbackContext *context)
+{
+	using namespace std::chrono_literals;
+	if (!context) {
+		obs_output_force_stop(output);
+		return;
+	}
+	// librtmp gives up on a server that never answers after about half a minute.
+	const auto deadline = std::chrono::steady_clock::now() + 60s;
+	while (!context->attemptEnded && std::chrono::steady_clock::now() < deadline)
+		std::this_thread::sleep_for(20ms);
+	if (context->attemptEnded) {
+		// The connect thread signals first and lets go of itself right after.
+		std::this_thread::sleep_for(150ms);
+		// Failed: libobs has stopped it already, and a stop now would join a thread that is gone.
+		if (!context->connected)
+			return;
+	}
+	obs_output_force_stop(output);
 }
 
 QString VerticalOutput::stopCodeText(int code)
@@ -163,25 +272,29 @@ Result VerticalOutput::stopCodeFailure(int code)
 	}
 }
 
-void VerticalOutput::handOffStream()
+void VerticalOutput::handOffStream(StreamSlot &s)
 {
-	OBSOutputAutoRelease output = std::move(streamOut);
-	OBSServiceAutoRelease outputService = std::move(service);
-	streamContext.reset();
-	startedKeys.clear();
+	OBSOutputAutoRelease output = std::move(s.output);
+	OBSServiceAutoRelease outputService = std::move(s.service);
+	std::unique_ptr<OutputCallbackContext> context = std::move(s.context);
+	s.startedKeys.clear();
 	// The output's encoders were made for the canvas's video: should the server answer after all,
 	// libobs starts them on it, so the canvas must outlive the stop.
 	OBSCanvas canvas = CanvasManager::instance()->canvas();
 	auto done = std::make_shared<std::atomic<bool>>(false);
 	std::thread thread([this, output = std::move(output), outputService = std::move(outputService), done,
-			    previous = std::move(stopWorker)]() mutable {
-		// A graceful stop already running has force-stopped it; a second stop would wait forever.
+			    context = std::move(context), previous = std::move(s.stopWorker)]() mutable {
+		// A graceful stop already running stops it; a second stop would wait forever.
 		if (previous.joinable())
 			previous.join();
 		else
-			obs_output_force_stop(output);
-		// Here, before "done": the output first, then the service it used.
+			stopWhenAttemptEnds(output, context.get());
+		// Here, before "done": the signal connections (their reports are stale), the output, then
+		// the service it used.
+		if (context)
+			disconnectOutputSignals(context.get());
 		output = nullptr;
+		context.reset();
 		outputService = nullptr;
 		done->store(true);
 		QMetaObject::invokeMethod(this, [this] { reapBackgroundStops(); }, Qt::QueuedConnection);
@@ -227,59 +340,80 @@ void VerticalOutput::renameHeldCanvases()
 	}
 }
 
-void VerticalOutput::joinStopWorker()
+void VerticalOutput::joinStopWorker(StreamSlot &s)
 {
-	if (stopWorker.joinable() && stopWorker.get_id() != std::this_thread::get_id())
-		stopWorker.join();
+	if (s.stopWorker.joinable() && s.stopWorker.get_id() != std::this_thread::get_id())
+		s.stopWorker.join();
 }
 
 void VerticalOutput::releaseStreamOutput()
 {
-	if (streamOut) {
-		disconnectOutputSignals(streamContext.get());
-		++streamGeneration;
-		joinStopWorker();
-		streamOut = nullptr;
+	for (const auto &s : streams)
+		releaseSlot(*s);
+	releaseIdleEncoders();
+}
+
+void VerticalOutput::releaseSlot(StreamSlot &s)
+{
+	if (s.output) {
+		disconnectOutputSignals(s.context.get());
+		s.generation = ++streamGeneration;
+		joinStopWorker(s);
+		s.output = nullptr;
 	}
-	streamContext.reset();
-	startedKeys.clear();
-	service = nullptr;
+	s.context.reset();
+	s.startedKeys.clear();
+	s.service = nullptr;
 	releaseIdleEncoders();
 }
 
 void VerticalOutput::applyStreamReport(const Report &report)
 {
+	StreamSlot *found = slotByGeneration(report.generation);
+	if (!found)
+		return;
+	StreamSlot &s = *found;
 	switch (report.type) {
 	case ReportStart:
-		if (stream == StreamStopping)
+		if (s.state == StreamStopping)
 			return;
 		// Kept through reconnects: the elapsed time is that of the broadcast, not of the connection.
-		if (!liveSince)
-			liveSince = report.time;
-		setStreamState(StreamLive);
+		if (!s.liveSince)
+			s.liveSince = report.time;
+		setSlotState(s, StreamLive);
 		return;
 	case ReportStarting:
-		if (stream != StreamStopping)
-			setStreamState(StreamConnecting);
+		if (s.state != StreamStopping)
+			setSlotState(s, StreamConnecting);
 		return;
 	case ReportReconnecting:
-		if (stream != StreamStopping)
-			setStreamState(StreamReconnecting);
+		if (s.state != StreamStopping)
+			setSlotState(s, StreamReconnecting);
 		return;
 	case ReportStopping:
-		setStreamState(StreamStopping);
+		setSlotState(s, StreamStopping);
 		return;
 	case ReportStop: {
 		const QString error = withoutStreamKey(report.error);
 		if (report.code != OBS_OUTPUT_SUCCESS) {
-			streamError = stopCodeFailure(report.code);
-			stilwaneLog(LOG_WARNING, "vertical stream stopped unexpectedly (code %d): %s%s%s", report.code,
-				    streamError.englishText().toUtf8().constData(), error.isEmpty() ? "" : " ",
-				    error.toUtf8().constData());
+			s.error = stopCodeFailure(report.code);
+			const QByteArray words = s.error.englishText().toUtf8();
+			if (s.first)
+				stilwaneLog(LOG_WARNING, "vertical stream stopped unexpectedly (code %d): %s%s%s",
+					    report.code, words.constData(), error.isEmpty() ? "" : " ",
+					    error.toUtf8().constData());
+			else
+				stilwaneLog(LOG_WARNING,
+					    "vertical stream to '%s' stopped unexpectedly (code %d): %s%s%s",
+					    s.name.toUtf8().constData(), report.code, words.constData(),
+					    error.isEmpty() ? "" : " ", error.toUtf8().constData());
 		}
-		releaseStreamOutput();
-		setStreamState(StreamIdle);
-		emit stopped(report.code, error);
+		releaseSlot(s);
+		setSlotState(s, StreamIdle);
+		if (s.first)
+			emit stopped(report.code, error);
+		else
+			emit destinationStopped(s.name, report.code, error);
 		return;
 	}
 	}

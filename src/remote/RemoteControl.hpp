@@ -93,7 +93,9 @@ private:
 	void onLinkFollowed(const QString &sceneUuid, const QString &sceneName, const QString &mainSceneUuid,
 			    const QString &trigger);
 	void connectOutputSignals();
-	void emitOutputState(const char *output, int state, const char *stateName);
+	// destination: the stream destination the change is of; left out when empty.
+	void emitOutputState(const char *output, int state, const char *stateName,
+			     const QString &destination = QString());
 	// A failed save has an empty path and the reason in "error".
 	void emitFileSaved(const char *output, const QString &path, const QString &error = QString());
 
@@ -148,6 +150,12 @@ private:
 	Result startReplayBuffer(obs_data_t *request, obs_data_t *response);
 	Result stopReplayBuffer(obs_data_t *request, obs_data_t *response);
 	Result saveReplayBuffer(obs_data_t *request, obs_data_t *response);
+	// The stream destinations, in RemoteControl_Destinations.cpp.
+	Result getDestinations(obs_data_t *request, obs_data_t *response);
+	Result setDestination(obs_data_t *request, obs_data_t *response);
+	Result removeDestination(obs_data_t *request, obs_data_t *response);
+	Result startDestination(obs_data_t *request, obs_data_t *response);
+	Result stopDestination(obs_data_t *request, obs_data_t *response);
 	// The vertical audio, in RemoteControl_Audio.cpp.
 	Result getAudioSources(obs_data_t *request, obs_data_t *response);
 	Result setSourceVertical(obs_data_t *request, obs_data_t *response);

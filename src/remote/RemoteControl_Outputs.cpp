@@ -4,8 +4,10 @@
 
 #include <output/VerticalOutput.hpp>
 #include <common/ConfigRecord.hpp>
+#include <common/Destinations.hpp>
 
 #include <algorithm>
+#include <cmath>
 
 namespace stilwane {
 
@@ -56,21 +58,47 @@ void setPath(obs_data_t *data, const char *field, const QString &path)
 	obs_data_set_string(data, field, withoutKey(path).toUtf8().constData());
 }
 
+// One destination's figures, as "stream" has always had them for the one destination there was.
+void setStreamFigures(obs_data_t *data, const VerticalOutput::DestinationStatus &status)
+{
+	setState(data, status.state, VerticalOutput::streamStateName(status.state));
+	obs_data_set_int(data, "elapsedMs", status.elapsedMs);
+	obs_data_set_int(data, "droppedFrames", (long long)status.framesDropped);
+	obs_data_set_int(data, "totalFrames", (long long)status.totalFrames);
+	obs_data_set_int(data, "bytes", (long long)status.totalBytes);
+	obs_data_set_string(data, "lastError", withoutKey(status.error.englishText()).toUtf8().constData());
+}
+
+// Extra destinations configured: then each destination's changes are events of their own.
+bool hasExtraDestinations()
+{
+	return !config().destinations.empty();
+}
+
 } // namespace
 
 Result RemoteControl::getOutputStatus(obs_data_t *, obs_data_t *response)
 {
 	VerticalOutput *output = VerticalOutput::instance();
 
+	// "stream" is the first destination, which it was before there were others.
+	const QList<VerticalOutput::DestinationStatus> statuses = output->destinationStatuses();
 	OBSDataAutoRelease stream = obs_data_create();
-	setStreamState(stream);
-	obs_data_set_int(stream, "elapsedMs", output->streamElapsedMs());
-	obs_data_set_int(stream, "droppedFrames", (long long)output->framesDropped());
-	obs_data_set_int(stream, "totalFrames", (long long)output->totalFrames());
-	obs_data_set_int(stream, "bytes", (long long)output->totalBytes());
-	obs_data_set_string(stream, "lastError",
-			    withoutKey(output->lastStreamFailure().englishText()).toUtf8().constData());
+	setStreamFigures(stream, statuses.value(0));
 	obs_data_set_obj(response, "stream", stream);
+
+	OBSDataArrayAutoRelease destinations = obs_data_array_create();
+	for (const VerticalOutput::DestinationStatus &status : statuses) {
+		OBSDataAutoRelease entry = obs_data_create();
+		obs_data_set_string(entry, "name", withoutKey(status.name).toUtf8().constData());
+		obs_data_set_bool(entry, "first", status.first);
+		obs_data_set_bool(entry, "enabled", status.enabled);
+		setStreamFigures(entry, status);
+		// libobs reports NaN before its first measurement; JSON has no NaN.
+		obs_data_set_double(entry, "congestion", std::isfinite(status.congestion) ? status.congestion : 0.0);
+		obs_data_array_push_back(destinations, entry);
+	}
+	obs_data_set_array(response, "destinations", destinations);
 
 	OBSDataAutoRelease recording = obs_data_create();
 	setRecordingState(recording);
@@ -161,8 +189,16 @@ Result RemoteControl::saveReplayBuffer(obs_data_t *, obs_data_t *)
 void RemoteControl::connectOutputSignals()
 {
 	VerticalOutput *output = VerticalOutput::instance();
-	connect(output, &VerticalOutput::stateChanged, this,
-		[this](int state) { emitOutputState("stream", state, VerticalOutput::streamStateName(state)); });
+	// With one destination its changes are the aggregate's, which then names it; with several the
+	// aggregate names none and each destination's change is an event of its own.
+	connect(output, &VerticalOutput::stateChanged, this, [this](int state) {
+		emitOutputState("stream", state, VerticalOutput::streamStateName(state),
+				hasExtraDestinations() ? QString() : firstDestinationName(config()));
+	});
+	connect(output, &VerticalOutput::destinationStateChanged, this, [this](const QString &name, int state) {
+		if (hasExtraDestinations())
+			emitOutputState("stream", state, VerticalOutput::streamStateName(state), name);
+	});
 	connect(output, &VerticalOutput::recordingStateChanged, this,
 		[this](int state) { emitOutputState("recording", state, VerticalOutput::fileStateName(state)); });
 	connect(output, &VerticalOutput::replayStateChanged, this,
@@ -177,10 +213,12 @@ void RemoteControl::connectOutputSignals()
 	});
 }
 
-void RemoteControl::emitOutputState(const char *output, int state, const char *stateName)
+void RemoteControl::emitOutputState(const char *output, int state, const char *stateName, const QString &destination)
 {
 	OBSDataAutoRelease data = obs_data_create();
 	obs_data_set_string(data, "output", output);
+	if (!destination.isEmpty())
+		obs_data_set_string(data, "destination", withoutKey(destination).toUtf8().constData());
 	setState(data, state, stateName);
 	emitEvent("OutputStateChanged", data);
 }

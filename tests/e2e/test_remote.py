@@ -400,8 +400,11 @@ class RemoteControl(ObsTestCase):
 
     def test_10b_outputs(self):
         idle = self.ok("outputs_idle")
-        self.assertEqual({k: v["stateName"] for k, v in idle.items() if k != "success"},
+        self.assertEqual({k: v["stateName"] for k, v in idle.items() if k not in ("success", "destinations")},
                          {"stream": "Idle", "recording": "Idle", "replayBuffer": "Idle"})
+        # The one destination there is: the default server's, without a key.
+        self.assertEqual([(d["name"], d["first"], d["enabled"], d["stateName"]) for d in idle["destinations"]],
+                         [("YouTube", True, False, "Idle")])
         self.assertEqual(idle["replayBuffer"]["replaySeconds"], 60)
         self.assertFails(self.rec["stream_no_key"], "could not start: No stream key is set")
         self.assertFails(self.rec["save_idle"], "not running")

@@ -38,6 +38,14 @@ inline bool namesGone(QStringList *left)
 			*left << name;
 	if (OBSServiceAutoRelease(obs_get_service_by_name("stilwane_service")))
 		*left << "stilwane_service";
+	// The outputs and services of the destinations after the first.
+	for (int n = 2; n <= kMaxDestinations; n++) {
+		const QByteArray suffix = "_" + QByteArray::number(n);
+		if (OBSOutputAutoRelease(obs_get_output_by_name("stilwane_output" + suffix)))
+			*left << "stilwane_output" + suffix;
+		if (OBSServiceAutoRelease(obs_get_service_by_name("stilwane_service" + suffix)))
+			*left << "stilwane_service" + suffix;
+	}
 	for (const char *name : {"stilwane_video", "stilwane_audio"})
 		if (OBSEncoderAutoRelease(obs_get_encoder_by_name(name)))
 			*left << name;

@@ -85,7 +85,7 @@ private slots:
 		QVERIFY(ObsTestEnv::logContains("[stilwane] obs-websocket not available: remote control off"));
 		QVERIFY(!rc->isRegistered());
 		QVERIFY(!rc->isStopped());
-		QCOMPARE(rc->requestTypes().size(), 59);
+		QCOMPARE(rc->requestTypes().size(), 64);
 		for (const char *type :
 		     {"GetAudioSources", "SetSourceVertical", "SetSourceSeparate", "SetSourceVerticalVolume",
 		      "SplitAudioTrack", "EnableAudioMix", "AddTransition", "RenameTransition", "RemoveTransition",

@@ -109,8 +109,10 @@ private slots:
 		emit out->replaySaved("/videos/Stilwane-縦 リプレイ 2026-01-02 03-04-09.mp4");
 		QVector<EventRecord> all = events(spy);
 		QCOMPARE(all.size(), 3);
-		QCOMPARE(all[0].type + json(all[0].data),
-			 "OutputStateChanged" + json({{"output", "stream"}, {"state", 2}, {"stateName", "Live"}}));
+		QCOMPARE(all[0].type + json(all[0].data), "OutputStateChanged" + json({{"output", "stream"},
+										       {"destination", "YouTube"},
+										       {"state", 2},
+										       {"stateName", "Live"}}));
 		QCOMPARE(all[1].type + json(all[1].data),
 			 "OutputStateChanged" +
 				 json({{"output", "replayBuffer"}, {"state", 3}, {"stateName", "Stopping"}}));
