@@ -87,6 +87,9 @@ public:
 		uint64_t framesDropped = 0;
 		uint64_t totalFrames = 0;
 		uint64_t totalBytes = 0;
+		// Over the time since the previous status of this output was taken (at least a second
+		// before), else since it went Live.
+		int64_t kbps = 0;
 		float congestion = 0.0f;
 		// Why it last failed or stopped abnormally, in plain words; empty after a clean stop and from
 		// its next start on. Keys blotted out.
@@ -299,8 +302,14 @@ private:
 		QStringList startedKeys;
 		uint64_t liveSince = 0; // libobs clock (ns) of the first Live report, 0 while not streaming
 		Result error;
+		// The bitrate and the byte count and time (ns) it was last measured at; cleared on release.
+		mutable int64_t kbps = 0;
+		mutable uint64_t sampleBytes = 0;
+		mutable uint64_t sampleNs = 0;
 	};
 
+	// The slot's bitrate, measured again when the last measurement is a second old or more.
+	static int64_t sampleBitrate(const StreamSlot &s, uint64_t bytes, uint64_t now);
 	StreamSlot *findSlot(const QString &name, bool first);
 	const StreamSlot *findSlot(const QString &name, bool first) const;
 	StreamSlot *slotByGeneration(uint64_t generation);

@@ -129,6 +129,21 @@ void VerticalOutput::updateStreamState()
 	emit stateChanged(aggregate);
 }
 
+int64_t VerticalOutput::sampleBitrate(const StreamSlot &s, uint64_t bytes, uint64_t now)
+{
+	constexpr uint64_t kSecond = 1000000000;
+	if (s.sampleNs && now < s.sampleNs + kSecond)
+		return s.kbps;
+	const uint64_t fromBytes = s.sampleNs ? s.sampleBytes : 0;
+	const uint64_t fromNs = s.sampleNs ? s.sampleNs : s.liveSince;
+	// bits per millisecond are kilobits per second
+	if (fromNs && now > fromNs && bytes >= fromBytes)
+		s.kbps = int64_t((bytes - fromBytes) * 8 * 1000000 / (now - fromNs));
+	s.sampleBytes = bytes;
+	s.sampleNs = now;
+	return s.kbps;
+}
+
 QList<VerticalOutput::DestinationStatus> VerticalOutput::destinationStatuses() const
 {
 	QList<DestinationStatus> list;
@@ -149,6 +164,7 @@ QList<VerticalOutput::DestinationStatus> VerticalOutput::destinationStatuses() c
 				status.framesDropped = uint64_t(std::max(0, obs_output_get_frames_dropped(s->output)));
 				status.totalFrames = uint64_t(std::max(0, obs_output_get_total_frames(s->output)));
 				status.totalBytes = obs_output_get_total_bytes(s->output);
+				status.kbps = sampleBitrate(*s, status.totalBytes, now);
 				status.congestion = obs_output_get_congestion(s->output);
 			}
 		}

@@ -278,6 +278,9 @@ void VerticalOutput::handOffStream(StreamSlot &s)
 	OBSServiceAutoRelease outputService = std::move(s.service);
 	std::unique_ptr<OutputCallbackContext> context = std::move(s.context);
 	s.startedKeys.clear();
+	s.kbps = 0;
+	s.sampleBytes = 0;
+	s.sampleNs = 0;
 	// The output's encoders were made for the canvas's video: should the server answer after all,
 	// libobs starts them on it, so the canvas must outlive the stop.
 	OBSCanvas canvas = CanvasManager::instance()->canvas();
@@ -364,6 +367,9 @@ void VerticalOutput::releaseSlot(StreamSlot &s)
 	s.context.reset();
 	s.startedKeys.clear();
 	s.service = nullptr;
+	s.kbps = 0;
+	s.sampleBytes = 0;
+	s.sampleNs = 0;
 	releaseIdleEncoders();
 }
 

@@ -66,6 +66,7 @@ void setStreamFigures(obs_data_t *data, const VerticalOutput::DestinationStatus 
 	obs_data_set_int(data, "droppedFrames", (long long)status.framesDropped);
 	obs_data_set_int(data, "totalFrames", (long long)status.totalFrames);
 	obs_data_set_int(data, "bytes", (long long)status.totalBytes);
+	obs_data_set_int(data, "kbps", (long long)status.kbps);
 	obs_data_set_string(data, "lastError", withoutKey(status.error.englishText()).toUtf8().constData());
 }
 

@@ -154,7 +154,7 @@ private slots:
 	{
 		QList<VerticalOutput::DestinationStatus> list(2);
 		list[0].name = "Main";
-		list[1] = {"Backup", false, true, true, true, 0, 0, 3, 0, 1000000, 0.0f, Result()};
+		list[1] = {"Backup", false, true, true, true, 0, 0, 3, 0, 1000000, 0, 0.0f, Result()};
 		DestinationRows::setStatusSourceForTests([&list] { return list; });
 		const QList<QPair<int, const char *>> states = {
 			{VerticalOutput::StreamConnecting, "Output.Status.Connecting"},

@@ -317,6 +317,8 @@ class StreamDestinations(ObsTestCase):
             self.assertEqual(after[name]["stateName"], "Live", after[name])
             self.assertGreater(after[name]["totalFrames"], before[name]["totalFrames"], name)
             self.assertGreater(after[name]["bytes"], before[name]["bytes"], name)
+            # Measured over the seconds between the two statuses: the stream's real rate, in kb/s.
+            self.assertGreater(after[name]["kbps"], 100, after[name])
 
     def test_06_no_frame_dropped_or_missing(self):
         self.need("stop")

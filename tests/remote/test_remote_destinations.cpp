@@ -263,8 +263,9 @@ private slots:
 		// "stream" has the first destination's figures; "destinations" everyone's, named.
 		const QJsonObject r = req("GetOutputStatus");
 		const QJsonObject stream = r["stream"].toObject();
-		QCOMPARE(text(stream), QString("{\"bytes\":0,\"droppedFrames\":0,\"elapsedMs\":0,\"lastError\":\"\","
-					       "\"state\":0,\"stateName\":\"Idle\",\"totalFrames\":0}"));
+		QCOMPARE(text(stream),
+			 QString("{\"bytes\":0,\"droppedFrames\":0,\"elapsedMs\":0,\"kbps\":0,\"lastError\":\"\","
+				 "\"state\":0,\"stateName\":\"Idle\",\"totalFrames\":0}"));
 		QJsonArray expected;
 		for (const char *name : {"YouTube", "Twitch"}) {
 			QJsonObject entry = stream;

@@ -79,7 +79,8 @@ private slots:
 								    {"elapsedMs", 0},
 								    {"droppedFrames", 0},
 								    {"totalFrames", 0},
-								    {"bytes", 0}}));
+								    {"bytes", 0},
+								    {"kbps", 0}}));
 		QCOMPARE(r.value("recording").toObject(),
 			 QJsonObject({{"state", 0}, {"stateName", "Idle"}, {"elapsedMs", 0}, {"lastPath", ""}}));
 		// The buffer length the replay output would get.
