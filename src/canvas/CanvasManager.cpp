@@ -137,6 +137,10 @@ void CanvasManager::releaseCanvas()
 	verticalTransitions.release();
 
 	bool dropped = canvasRef && obs_canvas_removed(canvasRef);
+	// libobs points a scene's context at its canvas's lock and takes that lock when it destroys the
+	// scene, on its destruction thread: a canvas freed before its scenes are gone leaves them a freed
+	// lock (OBS then hangs at exit). Held here until the scenes' destruction has run.
+	OBSCanvas held = canvasRef;
 	if (canvasRef) {
 		if (dropped)
 			removeScenesOf(canvasRef);
@@ -150,6 +154,7 @@ void CanvasManager::releaseCanvas()
 	// and scene items destroyed later would release sources already freed.
 	if (dropped)
 		obs_wait_for_destroy_queue();
+	held = nullptr;
 }
 
 // OBS has dropped the canvas (its collection is being cleared or OBS is exiting) and the collection is
