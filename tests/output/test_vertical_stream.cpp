@@ -6,6 +6,7 @@
 
 #include "OutputFixture.hpp"
 
+#include <LoopbackServer.hpp>
 #include <TestMain.hpp>
 
 #include <QElapsedTimer>
@@ -27,16 +28,9 @@ constexpr const char *kKey = "zq7-secret-key-4711";
 // A loopback TCP socket on a free port, listening or not; the stream is pointed at its port.
 int loopbackSocket(bool listening)
 {
-	const int fd = socket(AF_INET, SOCK_STREAM, 0);
-	sockaddr_in addr = {};
-	addr.sin_family = AF_INET;
-	addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	socklen_t len = sizeof(addr);
-	bind(fd, reinterpret_cast<sockaddr *>(&addr), len);
-	if (listening)
-		listen(fd, 4);
-	getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-	config().server = QStringLiteral("rtmp://127.0.0.1:%1/live2").arg(ntohs(addr.sin_port)).toStdString();
+	std::string url;
+	const int fd = loopbackRtmpSocket(listening, &url, "live2");
+	config().server = url;
 	config().key = kKey;
 	return fd;
 }
